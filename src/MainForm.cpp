@@ -1,0 +1,557 @@
+#include "MainForm.h"
+
+#include "AppInfo.h"
+#include "ConnectionSettings.h"
+#include "ErrorReport.h"
+#include "Fonts.h"
+#include "IniFile.h"
+#include "ResultModel.h"
+#include "SqlEditor.h"
+#include "SqlText.h"
+#include "StatusPanes.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QTableView>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+// The glyphs are compiled into this static library; make sure the linker keeps them.
+static void initResources()
+{
+    Q_INIT_RESOURCE(quarvel);
+}
+
+namespace quarvel {
+
+namespace {
+
+// Design values of the window.
+constexpr int kFormWidth = 1004;
+constexpr int kFormHeight = 750;
+constexpr int kDesignTopHeight = 179;
+constexpr int kTopPanelWidth = 169;
+constexpr int kGlyphPanelWidth = 28;
+constexpr int kStatusBarHeight = 19;
+// btnExportFile keeps its distance to pnl1's bottom edge as the panel grows or shrinks.
+constexpr int kExportButtonBottomGap = 6;
+
+const QColor kRunButtonColour(0xFF, 0xFF, 0x80); // 8454143, light yellow
+
+const QString kReadOnlyCaption = QStringLiteral("只读模式");
+const QString kWritableCaption = QStringLiteral("可写模式");
+const QString kRunningText = QStringLiteral("正在执行SQL语句，请稍候 ...");
+// Widest a grid column gets from its content; the user can still widen it.
+constexpr int kMaxAutoColumnWidth = 360;
+
+QIcon glyph(const QString& name)
+{
+    QIcon icon;
+    icon.addPixmap(QPixmap(QStringLiteral(":/res/%1.png").arg(name)), QIcon::Normal);
+    icon.addPixmap(QPixmap(QStringLiteral(":/res/%1_disabled.png").arg(name)), QIcon::Disabled);
+    return icon;
+}
+
+QToolButton* makeGlyphButton(QWidget* parent, const QString& objectName, const QString& glyphName,
+                             const QString& caption, const QString& hint, const QRect& geometry)
+{
+    auto* button = new QToolButton(parent);
+    button->setObjectName(objectName);
+    button->setIcon(glyph(glyphName));
+    button->setText(caption);
+    button->setToolTip(hint);
+    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    button->setAutoRaise(true);
+    button->setIconSize(QSize(20, 20));
+    button->setGeometry(geometry);
+    return button;
+}
+
+QPushButton* makeRunButton(QWidget* parent, const QString& objectName, const QRect& geometry)
+{
+    auto* button = new QPushButton(parent);
+    button->setObjectName(objectName);
+    button->setGeometry(geometry);
+    button->setFont(designFont(QStringLiteral("微软雅黑"), 15, true));
+    // Hot-tracking: the border lights up under the mouse.
+    button->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: black;"
+                                         " border: 1px solid #a8a860; border-radius: 3px; }"
+                                         "QPushButton:hover { border: 1px solid #3c78d8;"
+                                         " background-color: #ffffa6; }"
+                                         "QPushButton:pressed { background-color: #e6e673; }"
+                                         "QPushButton:disabled { color: #8c8c8c;"
+                                         " background-color: #f2f2c8; }")
+                              .arg(kRunButtonColour.name()));
+    return button;
+}
+
+// The button shows the action's caption and hint and runs it when clicked, but keeps its own
+// enabled state: a failed connection disables the buttons while the shortcuts stay live.
+void bindButtonToAction(QPushButton* button, QAction* action)
+{
+    auto sync = [button, action] {
+        button->setText(action->text());
+        button->setToolTip(action->toolTip());
+    };
+    sync();
+    QObject::connect(action, &QAction::changed, button, sync);
+    QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
+}
+
+void setTextColour(QWidget* widget, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget->setPalette(palette);
+}
+
+} // namespace
+
+void ResizablePanel::resizeEvent(QResizeEvent* event)
+{
+    QFrame::resizeEvent(event);
+    // The first layout of the window gives the panel its design height; only later changes are
+    // the user's (or the restored setting's) and are reported.
+    if (isVisible() && event->oldSize().isValid() &&
+        event->oldSize().height() != event->size().height())
+        emit heightChanged(event->size().width(), event->size().height());
+}
+
+TfrmMain::TfrmMain(const QString& baseFolder, QWidget* parent)
+    : QWidget(parent)
+    , m_baseFolder(baseFolder.isEmpty() ? QCoreApplication::applicationDirPath() : baseFolder)
+    , m_ownPrompts(std::make_unique<WidgetPrompts>())
+    , m_prompts(m_ownPrompts.get())
+{
+    initResources();
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(appTitle());
+    setFont(designFont(QStringLiteral("宋体"), 15));
+    // Face colour: the button face.
+    QPalette face = palette();
+    face.setColor(QPalette::Window, face.color(QPalette::Button));
+    setPalette(face);
+    setAutoFillBackground(true);
+    resize(kFormWidth, kFormHeight);
+    if (const QScreen* screen = this->screen()) {
+        QRect frame(QPoint(), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+
+    buildComponents();
+    buildActions();
+
+    qrySelect = new db::Query(this);
+    qrySelect->setObjectName(QStringLiteral("qrySelect"));
+    dsSelect = new ResultModel(this);
+    dsSelect->setObjectName(QStringLiteral("dsSelect"));
+    dsSelect->setQuery(qrySelect);
+    grdResult->setModel(dsSelect);
+
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::setPrompts(Prompts* prompts)
+{
+    m_prompts = prompts ? prompts : m_ownPrompts.get();
+}
+
+void TfrmMain::buildComponents()
+{
+    auto* formLayout = new QVBoxLayout(this);
+    formLayout->setContentsMargins(0, 0, 0, 0);
+    formLayout->setSpacing(0);
+
+    // pnlMain above nbMain; the splitter handle is pnlMain's sizing bar.
+    splMain = new QSplitter(Qt::Vertical, this);
+    splMain->setObjectName(QStringLiteral("splMain"));
+    splMain->setChildrenCollapsible(false);
+    splMain->setHandleWidth(4);
+    formLayout->addWidget(splMain);
+
+    pnlMain = new ResizablePanel(splMain);
+    pnlMain->setObjectName(QStringLiteral("pnlMain"));
+    pnlMain->setFrameShape(QFrame::Box);
+    pnlMain->setFrameShadow(QFrame::Sunken); // a groove
+    pnlMain->setMinimumHeight(32);
+    connect(pnlMain, &ResizablePanel::heightChanged, this, [this](int width, int height) {
+        bool resize = true;
+        runGuarded(*m_prompts, this, [&] { pnlMainCanResize(width, height, resize); });
+    });
+    auto* topLayout = new QHBoxLayout(pnlMain);
+    topLayout->setContentsMargins(2, 2, 2, 2);
+    topLayout->setSpacing(0);
+
+    mmoScript = new SqlEditor(pnlMain);
+    mmoScript->setObjectName(QStringLiteral("mmoScript"));
+    topLayout->addWidget(mmoScript, 1);
+
+    pnlTop = new QFrame(pnlMain);
+    pnlTop->setObjectName(QStringLiteral("pnlTop"));
+    pnlTop->setFixedWidth(kTopPanelWidth);
+    pnlTop->setFrameShape(QFrame::NoFrame);
+    topLayout->addWidget(pnlTop);
+
+    pnl1 = new QFrame(pnlTop);
+    pnl1->setObjectName(QStringLiteral("pnl1"));
+    pnl1->setFrameShape(QFrame::Box);
+    pnl1->setFrameShadow(QFrame::Plain);
+    pnl1->setLineWidth(1);
+    pnl1->setGeometry(0, 0, kGlyphPanelWidth, kDesignTopHeight - 4);
+
+    btnOpenSql = makeGlyphButton(pnl1, QStringLiteral("btnOpenSql"), QStringLiteral("open"),
+                                 QString(), QStringLiteral("打开sql脚本文件"), {0, 3, 27, 23});
+    btnSaveSql =
+        makeGlyphButton(pnl1, QStringLiteral("btnSaveSql"), QStringLiteral("save"),
+                        QStringLiteral("Save"), QStringLiteral("存为sql脚本文件"), {0, 27, 27, 23});
+    btnExportFile = makeGlyphButton(pnl1, QStringLiteral("btnExportFile"), QStringLiteral("export"),
+                                    QStringLiteral("Month View"),
+                                    QStringLiteral("导出查询结果为EXCEL文件"), {1, 142, 27, 27});
+
+    btnRun = makeRunButton(pnlTop, QStringLiteral("btnRun"), {37, 4, 121, 42});
+    btnRunSel = makeRunButton(pnlTop, QStringLiteral("btnRunSel"), {38, 56, 121, 42});
+
+    lblModal = new QLabel(pnlTop);
+    lblModal->setObjectName(QStringLiteral("lblModal"));
+    lblModal->setGeometry(41, 148, 64, 15);
+    lblModal->setFont(designFont(QStringLiteral("宋体"), 15, true));
+
+    // pnl1 fills pnlTop's height; btnExportFile is anchored to its right and bottom.
+    pnlTop->installEventFilter(this);
+
+    nbMain = new QStackedWidget(splMain);
+    nbMain->setObjectName(QStringLiteral("nbMain"));
+
+    GridPage = new QWidget(nbMain);
+    GridPage->setObjectName(QStringLiteral("GridPage"));
+    auto* gridLayout = new QVBoxLayout(GridPage);
+    gridLayout->setContentsMargins(0, 0, 0, 0);
+    gridLayout->setSpacing(0);
+    grdResult = new QTableView(GridPage);
+    grdResult->setObjectName(QStringLiteral("grdResult"));
+    grdResult->setFont(designFont(QStringLiteral("宋体"), 13));
+    grdResult->horizontalHeader()->setFont(designFont(QStringLiteral("宋体"), 15));
+    grdResult->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grdResult->setWordWrap(false);
+    // Every row has the same height, so a million rows scroll without measuring any of them.
+    grdResult->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grdResult->verticalHeader()->setDefaultSectionSize(grdResult->fontMetrics().height() + 4);
+    grdResult->horizontalHeader()->setResizeContentsPrecision(200);
+    gridLayout->addWidget(grdResult, 1);
+
+    RzStatusBar1 = new QWidget(GridPage);
+    RzStatusBar1->setObjectName(QStringLiteral("RzStatusBar1"));
+    RzStatusBar1->setFixedHeight(kStatusBarHeight);
+    RzStatusBar1->setFont(designFont(QStringLiteral("宋体"), 13));
+    auto* statusLayout = new QHBoxLayout(RzStatusBar1);
+    statusLayout->setContentsMargins(2, 0, 2, 0);
+    statusLayout->setSpacing(2);
+    stpResult = new QLabel(RzStatusBar1);
+    stpResult->setObjectName(QStringLiteral("stpResult"));
+    statusLayout->addWidget(stpResult, 1);
+    RzKeyStatus1 = new NumLockPane(RzStatusBar1);
+    RzKeyStatus1->setObjectName(QStringLiteral("RzKeyStatus1"));
+    RzKeyStatus1->setFixedWidth(61);
+    statusLayout->addWidget(RzKeyStatus1);
+    RzClockStatus1 = new ClockPane(RzStatusBar1);
+    RzClockStatus1->setObjectName(QStringLiteral("RzClockStatus1"));
+    RzClockStatus1->setFixedWidth(159);
+    statusLayout->addWidget(RzClockStatus1);
+    gridLayout->addWidget(RzStatusBar1);
+    nbMain->addWidget(GridPage);
+
+    MsgPage = new QWidget(nbMain);
+    MsgPage->setObjectName(QStringLiteral("MsgPage"));
+    auto* msgLayout = new QVBoxLayout(MsgPage);
+    msgLayout->setContentsMargins(0, 0, 0, 0);
+    mmoResult = new QPlainTextEdit(MsgPage);
+    mmoResult->setObjectName(QStringLiteral("mmoResult"));
+    mmoResult->setReadOnly(true);
+    mmoResult->setFont(designFont(QStringLiteral("Arial"), 15));
+    mmoResult->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    mmoResult->setBackgroundRole(QPalette::Base);
+    msgLayout->addWidget(mmoResult);
+    nbMain->addWidget(MsgPage);
+    nbMain->setCurrentWidget(GridPage);
+
+    // pnlMain keeps its height when the window is resized; the grid takes the rest.
+    splMain->setStretchFactor(0, 0);
+    splMain->setStretchFactor(1, 1);
+    splMain->setSizes({kDesignTopHeight, kFormHeight - kDesignTopHeight});
+}
+
+void TfrmMain::buildActions()
+{
+    ActionList1 = new QObject(this);
+    ActionList1->setObjectName(QStringLiteral("ActionList1"));
+
+    auto makeAction = [this](const QString& name, const QString& caption, const QString& hint,
+                             const QKeySequence& shortcut, void (TfrmMain::*handler)()) {
+        auto* action = new QAction(caption, ActionList1);
+        action->setObjectName(name);
+        action->setToolTip(hint.isEmpty() ? caption : hint);
+        action->setStatusTip(hint);
+        action->setShortcut(shortcut);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(
+            action); // shortcuts live on the window, also for actModal, which no control shows
+        connect(action, &QAction::triggered, this,
+                [this, handler] { runGuarded(*m_prompts, this, [&] { (this->*handler)(); }); });
+        return action;
+    };
+    actRun = makeAction(QStringLiteral("actRun"), QStringLiteral("执行(CTRL+R)"),
+                        QStringLiteral("执行文本框中的SQL语句"), QKeySequence(Qt::CTRL | Qt::Key_R),
+                        &TfrmMain::actRunExecute);
+    actRunSel =
+        makeAction(QStringLiteral("actRunSel"), QStringLiteral("执行选中的SQL"),
+                   QStringLiteral("执行文本框中选中的SQL"),
+                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R), &TfrmMain::actRunSelExecute);
+    actModal = makeAction(QStringLiteral("actModal"), QStringLiteral("actModal"), QString(),
+                          QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_W), &TfrmMain::actModalExecute);
+    bindButtonToAction(btnRun, actRun);
+    bindButtonToAction(btnRunSel, actRunSel);
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == pnlTop && event->type() == QEvent::Resize) {
+        pnl1->setGeometry(0, 0, kGlyphPanelWidth, pnlTop->height());
+        btnExportFile->move(btnExportFile->x(),
+                            pnl1->height() - kExportButtonBottomGap - btnExportFile->height());
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+int TfrmMain::topHeight() const
+{
+    return pnlMain->height();
+}
+
+void TfrmMain::setTopHeight(int height)
+{
+    QList<int> sizes = splMain->sizes();
+    const int total = sizes.value(0) + sizes.value(1);
+    if (total <= 0) {
+        splMain->setSizes({height, kFormHeight - height});
+        return;
+    }
+    splMain->setSizes({height, qMax(0, total - height)});
+}
+
+void TfrmMain::showPage(const QString& name)
+{
+    if (auto* page = nbMain->findChild<QWidget*>(name, Qt::FindDirectChildrenOnly))
+        nbMain->setCurrentWidget(page);
+}
+
+void TfrmMain::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!m_shownOnce) {
+        m_shownOnce = true;
+        runGuarded(*m_prompts, this, [this] { FormShow(); });
+    }
+}
+
+void TfrmMain::FormCreate()
+{
+    lblModal->setText(QStringLiteral("只读模式"));
+    setTextColour(lblModal, Qt::blue);
+}
+
+void TfrmMain::FormShow()
+{
+    btnExportFile->hide();
+    btnSaveSql->hide();
+    ConnectDatabase();
+}
+
+void TfrmMain::pnlMainCanResize([[maybe_unused]] int& NewWidth, int& NewHeight,
+                                [[maybe_unused]] bool& Resize)
+{
+    IniFile(configIniPath(m_baseFolder))
+        .writeInteger(QStringLiteral("Quarvel"), QStringLiteral("TopHeight"), NewHeight);
+}
+
+bool TfrmMain::ConnectDatabase()
+{
+    Cnt.close();
+    setTopHeight(readTopHeight(m_baseFolder));
+    const ConnectionSettings settings = resolveConnectionSettings(m_baseFolder);
+    try {
+        Cnt.open(
+            {settings.database, settings.server, settings.port, settings.user, settings.password});
+        return true;
+    } catch (const std::exception&) {
+        // The reason is not shown here; a run attempt tells the user the database is missing.
+        btnRun->setEnabled(false);
+        btnRunSel->setEnabled(false);
+        return false;
+    }
+}
+
+bool TfrmMain::isReadOnlyMode() const
+{
+    return lblModal->text() == kReadOnlyCaption;
+}
+
+void TfrmMain::actRunExecute()
+{
+    const QString text = trimControl(mmoScript->text());
+    if (!text.isEmpty())
+        RunSql(text);
+}
+
+void TfrmMain::actRunSelExecute()
+{
+    const QString text = trimControl(mmoScript->selectedText());
+    if (!text.isEmpty())
+        RunSql(text);
+}
+
+void TfrmMain::actModalExecute()
+{
+    const bool readOnly = !isReadOnlyMode();
+    lblModal->setText(readOnly ? kReadOnlyCaption : kWritableCaption);
+    setTextColour(lblModal, readOnly ? Qt::blue : Qt::red);
+    if (Cnt.isOpen()) {
+        try {
+            applySessionMode(readOnly);
+        } catch (const db::DbError&) {
+            // A lost connection shows up, and is mended, at the next run.
+        }
+    }
+}
+
+void TfrmMain::RunSql(const QString& text)
+{
+    if (isReadOnlyMode() && isRefusedInReadOnly(text)) {
+        m_prompts->message(
+            this, QMessageBox::Critical, appTitle(),
+            QStringLiteral("只读模式下不能执行任何含有delete、update、insert、create、"
+                           "truncate、drop等关键字的SQL语句！"),
+            QMessageBox::Ok);
+        mmoScript->setFocus();
+        return;
+    }
+    btnExportFile->hide();
+    reconnectIfLost();
+    if (!Cnt.isOpen()) {
+        m_prompts->message(this, QMessageBox::Critical, QStringLiteral("提示"),
+                           QStringLiteral("数据库搜寻失败！请确认该程序是放在服务端安装目录之下。"),
+                           QMessageBox::Ok);
+        return;
+    }
+    if (isQueryText(text)) {
+        qrySelect->close();
+        showPage(QStringLiteral("GridPage"));
+        OpenQuery(qrySelect, text);
+        btnExportFile->show();
+    } else {
+        mmoResult->clear();
+        showPage(QStringLiteral("MsgPage"));
+        ExecuteCommand(text);
+    }
+}
+
+bool TfrmMain::ExecuteCommand(const QString& text)
+{
+    setResultColour(QApplication::palette().color(QPalette::Text));
+    stpResult->setText(kRunningText);
+    stpResult->repaint();
+    bool ok = false;
+    try {
+        if (isReadOnlyMode())
+            applySessionMode(true);
+        cmdExec.setSql(text);
+        cmdExec.execute();
+        mmoResult->setPlainText(QStringLiteral("SQL语句执行完毕！共影响了 %1 条数据库记录。")
+                                    .arg(cmdExec.rowsAffected()));
+        ok = true;
+    } catch (const db::DbError& e) {
+        setResultColour(Qt::red);
+        mmoResult->setPlainText(e.message());
+    }
+    stpResult->clear();
+    return ok;
+}
+
+void TfrmMain::OpenQuery(db::Query* query, const QString& text)
+{
+    stpResult->setText(kRunningText);
+    stpResult->repaint();
+    setResultColour(QApplication::palette().color(QPalette::Text));
+    try {
+        const QString sql = rewriteBackslashes(text);
+        if (isReadOnlyMode())
+            applySessionMode(true);
+        QElapsedTimer timer;
+        timer.start();
+        query->close();
+        query->setConnection(&Cnt);
+        query->setSql(sql);
+        query->open();
+        const double seconds = double(timer.elapsed()) / 1000.0;
+        stpResult->setText(QString::asprintf("耗时 %.3f 秒，共返回 %d 条数据库记录", seconds,
+                                             query->recordCount()));
+        grdResult->resizeColumnsToContents();
+        for (int column = 0; column < dsSelect->columnCount(); ++column)
+            if (grdResult->columnWidth(column) > kMaxAutoColumnWidth)
+                grdResult->setColumnWidth(column, kMaxAutoColumnWidth);
+    } catch (const db::DbError& e) {
+        stpResult->setText(QStringLiteral("执行SQL语句失败！"));
+        showPage(QStringLiteral("MsgPage"));
+        setResultColour(Qt::red);
+        mmoResult->setPlainText(e.message());
+        repaint();
+    }
+}
+
+void TfrmMain::setResultColour(const QColor& colour)
+{
+    QPalette palette = mmoResult->palette();
+    palette.setColor(QPalette::Text, colour);
+    mmoResult->setPalette(palette);
+}
+
+void TfrmMain::reconnectIfLost()
+{
+    if (!Cnt.lost())
+        return;
+    try {
+        Cnt.reopen();
+        applySessionMode(isReadOnlyMode());
+    } catch (const db::DbError&) {
+        // Still unreachable: the run reports the database as not connected.
+    }
+}
+
+void TfrmMain::applySessionMode(bool readOnly)
+{
+    // The server's own guard behind the text guard: in read-only mode it refuses every write,
+    // whatever the spelling. A server that doesn't know the statement leaves the text guard alone.
+    db::Command set(Cnt);
+    set.setSql(readOnly ? QStringLiteral("SET SESSION TRANSACTION READ ONLY")
+                        : QStringLiteral("SET SESSION TRANSACTION READ WRITE"));
+    try {
+        set.execute();
+    } catch (const db::DbError&) {
+        if (Cnt.lost())
+            throw;
+    }
+}
+
+} // namespace quarvel

@@ -1,0 +1,131 @@
+#pragma once
+
+#include "Connection.h"
+#include "Prompts.h"
+#include "Statement.h"
+
+#include <QFrame>
+#include <QWidget>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QSplitter;
+class QStackedWidget;
+class QTableView;
+class QToolButton;
+
+namespace quarvel {
+
+class SqlEditor;
+class ResultModel;
+class NumLockPane;
+class ClockPane;
+
+// The top panel: reports every change of its height, whatever the cause, once the window is up.
+class ResizablePanel : public QFrame
+{
+    Q_OBJECT
+public:
+    using QFrame::QFrame;
+
+signals:
+    void heightChanged(int newWidth, int newHeight);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+};
+
+// The one main window. It builds the component tree, wires the handlers and leaves the work to
+// the settings, database and editor pieces.
+class TfrmMain : public QWidget
+{
+    Q_OBJECT
+public:
+    // `baseFolder` is the folder treated as the executable's own (conf/config.ini and the
+    // product's files are looked up there); empty means the executable's folder.
+    explicit TfrmMain(const QString& baseFolder = QString(), QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // Message boxes and file dialogs go through this; tests install a scripted one.
+    void setPrompts(Prompts* prompts);
+    Prompts& prompts() const { return *m_prompts; }
+
+    const QString& baseFolder() const { return m_baseFolder; }
+    db::Connection& connection() { return Cnt; }
+
+    // Current height of pnlMain, and a way to give it a new one (as the sizing bar does).
+    int topHeight() const;
+    void setTopHeight(int height);
+
+    // Shows the page of nbMain with this object name ("GridPage" or "MsgPage").
+    void showPage(const QString& name);
+
+    bool ConnectDatabase();
+
+    // The mode lives in lblModal's caption.
+    bool isReadOnlyMode() const;
+
+    void RunSql(const QString& text);
+    bool ExecuteCommand(const QString& text);
+    void OpenQuery(db::Query* query, const QString& text);
+
+public slots:
+    void actRunExecute();
+    void actRunSelExecute();
+    void actModalExecute();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildComponents();
+    void buildActions();
+    void FormCreate();
+    void FormShow();
+    void pnlMainCanResize(int& NewWidth, int& NewHeight, bool& Resize);
+    void setResultColour(const QColor& colour);
+    void reconnectIfLost();
+    void applySessionMode(bool readOnly);
+
+    QString m_baseFolder;
+    std::unique_ptr<Prompts> m_ownPrompts;
+    Prompts* m_prompts = nullptr;
+    bool m_shownOnce = false;
+
+    // Components, named as their object names.
+    QSplitter* splMain = nullptr;
+    ResizablePanel* pnlMain = nullptr;
+    QFrame* pnlTop = nullptr;
+    QFrame* pnl1 = nullptr;
+    QToolButton* btnOpenSql = nullptr;
+    QToolButton* btnSaveSql = nullptr;
+    QToolButton* btnExportFile = nullptr;
+    QPushButton* btnRun = nullptr;
+    QPushButton* btnRunSel = nullptr;
+    QLabel* lblModal = nullptr;
+    SqlEditor* mmoScript = nullptr;
+    QStackedWidget* nbMain = nullptr;
+    QWidget* GridPage = nullptr;
+    QWidget* MsgPage = nullptr;
+    QTableView* grdResult = nullptr;
+    QWidget* RzStatusBar1 = nullptr;
+    QLabel* stpResult = nullptr;
+    NumLockPane* RzKeyStatus1 = nullptr;
+    ClockPane* RzClockStatus1 = nullptr;
+    QPlainTextEdit* mmoResult = nullptr;
+    QObject* ActionList1 = nullptr;
+    QAction* actRun = nullptr;
+    QAction* actRunSel = nullptr;
+    QAction* actModal = nullptr;
+
+    db::Connection Cnt;
+    db::Command cmdExec{Cnt};
+    db::Query* qrySelect = nullptr;
+    ResultModel* dsSelect = nullptr;
+};
+
+} // namespace quarvel

@@ -1,0 +1,47 @@
+#include "AppInfo.h"
+#include "ErrorReport.h"
+#include "Fonts.h"
+#include "MainForm.h"
+
+#include <QApplication>
+#include <QIcon>
+
+namespace {
+
+// Last line of defence: handlers run guarded already, but an exception from anywhere else must
+// still end in the error report instead of crossing Qt's event loop.
+class QuarvelApplication : public QApplication
+{
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        bool handled = false;
+        quarvel::WidgetPrompts prompts;
+        quarvel::runGuarded(prompts, activeWindow(),
+                            [&] { handled = QApplication::notify(receiver, event); });
+        return handled;
+    }
+};
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // The window is laid out in pixels and is not scaled by screen density.
+    if (!qEnvironmentVariableIsSet("QT_ENABLE_HIGHDPI_SCALING"))
+        qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+
+    QuarvelApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quarvel"));
+    QApplication::setApplicationDisplayName(quarvel::appTitle());
+    QApplication::setApplicationVersion(QStringLiteral(QUARVEL_VERSION));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/res/quarvel.png")));
+    QApplication::setDesktopFileName(QStringLiteral("quarvel"));
+    quarvel::installFontSubstitutes();
+
+    quarvel::TfrmMain frmMain;
+    frmMain.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,38 @@
+#include "Statement.h"
+
+#include <errmsg.h>
+#include <mysql.h>
+
+namespace quarvel::db {
+
+void Command::execute()
+{
+    m_rowsAffected = 0;
+    m_rowsAffected = m_connection.run(m_sql, [](MYSQL_RES* stored) { mysql_free_result(stored); });
+}
+
+void Query::open()
+{
+    close();
+    if (!m_connection)
+        throw DbError(QStringLiteral("The query has no connection"), CR_CONNECTION_ERROR);
+    std::unique_ptr<ResultSet> first;
+    m_connection->run(m_sql, [&first](MYSQL_RES* stored) {
+        if (first)
+            mysql_free_result(stored);
+        else
+            first = std::make_unique<ResultSet>(stored);
+    });
+    m_result = first ? std::move(first) : std::make_unique<ResultSet>();
+    emit resultChanged();
+}
+
+void Query::close()
+{
+    if (!m_result)
+        return;
+    m_result.reset();
+    emit resultChanged();
+}
+
+} // namespace quarvel::db

@@ -1,0 +1,132 @@
+#include "LegacyText.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace quarvel {
+
+namespace {
+
+constexpr char kBom[] = "\xEF\xBB\xBF";
+constexpr qsizetype kBomSize = 3;
+
+bool isContinuation(unsigned char b)
+{
+    return (b & 0xC0) == 0x80;
+}
+
+// The ANSI code page of the original systems: the system's own on Windows, GB18030 elsewhere
+// (a superset of GBK, available by name through ICU). Latin-1 keeps every byte when ICU is
+// missing, so nothing is silently dropped.
+QStringDecoder ansiDecoder()
+{
+#ifdef Q_OS_WIN
+    return QStringDecoder(QStringConverter::System, QStringConverter::Flag::ConvertInitialBom);
+#else
+    QStringDecoder decoder("GB18030", QStringConverter::Flag::ConvertInitialBom);
+    if (!decoder.isValid())
+        return QStringDecoder(QStringConverter::Latin1);
+    return decoder;
+#endif
+}
+
+QStringEncoder ansiEncoder()
+{
+#ifdef Q_OS_WIN
+    return QStringEncoder(QStringConverter::System);
+#else
+    QStringEncoder encoder("GB18030");
+    if (!encoder.isValid())
+        return QStringEncoder(QStringConverter::Latin1);
+    return encoder;
+#endif
+}
+
+QString decodeUtf8(QByteArrayView bytes)
+{
+    // ConvertInitialBom: a second BOM after the stripped one is content, not a marker.
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
+}
+
+} // namespace
+
+bool isValidUtf8(const QByteArray& bytes)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        int trail = 0;
+        // Bounds for the first trail byte rule out overlongs, surrogates and > U+10FFFF.
+        unsigned char lo = 0x80;
+        unsigned char hi = 0xBF;
+        if (b >= 0xC2 && b <= 0xDF) {
+            trail = 1;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            trail = 2;
+            if (b == 0xE0)
+                lo = 0xA0;
+            else if (b == 0xED)
+                hi = 0x9F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            trail = 3;
+            if (b == 0xF0)
+                lo = 0x90;
+            else if (b == 0xF4)
+                hi = 0x8F;
+        } else {
+            return false;
+        }
+        if (n - i - 1 < trail)
+            return false;
+        if (p[i + 1] < lo || p[i + 1] > hi)
+            return false;
+        for (int t = 2; t <= trail; ++t) {
+            if (!isContinuation(p[i + t]))
+                return false;
+        }
+        i += trail + 1;
+    }
+    return true;
+}
+
+QString decodeLegacyText(const QByteArray& bytes, TextEncoding* used)
+{
+    TextEncoding encoding = TextEncoding::Ansi;
+    QString text;
+    if (bytes.startsWith(QByteArrayView(kBom, kBomSize))) {
+        encoding = TextEncoding::Utf8Bom;
+        text = decodeUtf8(QByteArrayView(bytes).sliced(kBomSize));
+    } else if (isValidUtf8(bytes)) {
+        encoding = TextEncoding::Utf8;
+        text = decodeUtf8(bytes);
+    } else {
+        QStringDecoder decoder = ansiDecoder();
+        text = decoder.decode(bytes);
+    }
+    if (used)
+        *used = encoding;
+    return text;
+}
+
+QByteArray encodeLegacyText(const QString& text, TextEncoding encoding)
+{
+    switch (encoding) {
+    case TextEncoding::Utf8:
+        return text.toUtf8();
+    case TextEncoding::Utf8Bom:
+        return QByteArray(kBom, kBomSize) + text.toUtf8();
+    case TextEncoding::Ansi:
+        break;
+    }
+    QStringEncoder encoder = ansiEncoder();
+    return encoder.encode(text);
+}
+
+} // namespace quarvel

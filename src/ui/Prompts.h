@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+class QWidget;
+
+namespace quarvel {
+
+// A file dialog as the program describes it: the filter in the "description|*.ext" form used
+// throughout the program, a default extension such as ".sql" (appended when the user types
+// none), and whether an existing file asks before being overwritten.
+struct FileDialogSpec
+{
+    QString title;
+    QString filter;
+    QString defaultExtension;
+    bool overwritePrompt = false;
+};
+
+// Every message box and file dialog of the program goes through this, so that tests can script
+// the answers.
+class Prompts
+{
+public:
+    virtual ~Prompts() = default;
+
+    virtual QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon,
+                                                const QString& caption, const QString& text,
+                                                QMessageBox::StandardButtons buttons) = 0;
+
+    // The chosen file name, or an empty string when the user cancels.
+    virtual QString openFileName(QWidget* parent, const FileDialogSpec& spec) = 0;
+    virtual QString saveFileName(QWidget* parent, const FileDialogSpec& spec) = 0;
+};
+
+// The real dialogs.
+class WidgetPrompts : public Prompts
+{
+public:
+    QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon,
+                                        const QString& caption, const QString& text,
+                                        QMessageBox::StandardButtons buttons) override;
+    QString openFileName(QWidget* parent, const FileDialogSpec& spec) override;
+    QString saveFileName(QWidget* parent, const FileDialogSpec& spec) override;
+};
+
+// "Script files(*.sql)|*.sql|All|*.*" -> "Script files(*.sql) (*.sql);;All (*.*)", the form Qt's
+// dialogs take.
+QString toQtFilter(const QString& pipeFilter);
+
+} // namespace quarvel

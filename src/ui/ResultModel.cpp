@@ -1,0 +1,111 @@
+#include "ResultModel.h"
+
+#include "Statement.h"
+
+#include <QColor>
+
+namespace quarvel {
+
+namespace {
+
+bool isNumeric(db::FieldKind kind)
+{
+    return kind == db::FieldKind::Integer || kind == db::FieldKind::Decimal ||
+           kind == db::FieldKind::Float;
+}
+
+QString hexPreview(QByteArrayView bytes)
+{
+    const qsizetype shown = qMin<qsizetype>(bytes.size(), ResultModel::kMaxPreviewBytes);
+    QString text = QStringLiteral("0x") +
+                   QString::fromLatin1(bytes.first(shown).toByteArray().toHex().toUpper());
+    if (shown < bytes.size())
+        text += QStringLiteral("…");
+    return text;
+}
+
+QString displayText(const db::ResultSet::Cell& cell, db::FieldKind kind)
+{
+    if (db::isBinaryKind(kind))
+        return hexPreview(cell.bytes());
+    // Cut before decoding: a 4000-character text needs at most 4 bytes a character.
+    const qsizetype byteLimit = qsizetype(ResultModel::kMaxDisplayChars) * 4;
+    const bool longBytes = qsizetype(cell.length) > byteLimit;
+    QString text = QString::fromUtf8(longBytes ? cell.bytes().first(byteLimit) : cell.bytes());
+    if (longBytes || text.size() > ResultModel::kMaxDisplayChars) {
+        text.truncate(ResultModel::kMaxDisplayChars);
+        text += QStringLiteral("…");
+    }
+    return text;
+}
+
+} // namespace
+
+ResultModel::ResultModel(QObject* parent)
+    : QAbstractTableModel(parent)
+{
+}
+
+void ResultModel::setQuery(const db::Query* query)
+{
+    beginResetModel();
+    if (m_query)
+        disconnect(m_query, nullptr, this, nullptr);
+    m_query = query;
+    if (m_query)
+        connect(m_query, &db::Query::resultChanged, this, [this] {
+            beginResetModel();
+            endResetModel();
+        });
+    endResetModel();
+}
+
+int ResultModel::rowCount(const QModelIndex& parent) const
+{
+    if (parent.isValid() || !m_query || !m_query->result())
+        return 0;
+    return m_query->result()->rowCount();
+}
+
+int ResultModel::columnCount(const QModelIndex& parent) const
+{
+    if (parent.isValid() || !m_query || !m_query->result())
+        return 0;
+    return m_query->result()->columnCount();
+}
+
+QVariant ResultModel::data(const QModelIndex& index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const db::ResultSet& result = *m_query->result();
+    const db::FieldKind kind = result.field(index.column()).kind;
+    switch (role) {
+    case Qt::DisplayRole: {
+        const db::ResultSet::Cell cell = result.cell(index.row(), index.column());
+        return cell.isNull() ? nullText() : displayText(cell, kind);
+    }
+    case Qt::ForegroundRole:
+        if (result.cell(index.row(), index.column()).isNull())
+            return QColor(Qt::gray);
+        return {};
+    case Qt::TextAlignmentRole:
+        return isNumeric(kind) ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter))
+                               : QVariant(int(Qt::AlignLeft | Qt::AlignVCenter));
+    default:
+        return {};
+    }
+}
+
+QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole)
+        return {};
+    if (orientation == Qt::Vertical)
+        return section + 1;
+    if (!m_query || !m_query->result() || section < 0 || section >= columnCount())
+        return {};
+    return m_query->result()->field(section).name;
+}
+
+} // namespace quarvel

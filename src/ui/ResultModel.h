@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QAbstractTableModel>
+
+namespace quarvel {
+
+namespace db {
+class Query;
+}
+
+// The grid's view of the query's stored result: one column per field, titled with the field
+// name, cells read on demand from the result itself. Read-only. Empty while the query is closed.
+class ResultModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    explicit ResultModel(QObject* parent = nullptr);
+
+    void setQuery(const db::Query* query);
+    const db::Query* query() const { return m_query; }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    // Display limits: long text is cut, binary values show their first bytes in hex.
+    static constexpr int kMaxDisplayChars = 4000;
+    static constexpr int kMaxPreviewBytes = 32;
+    static QString nullText() { return QStringLiteral("(NULL)"); }
+
+private:
+    const db::Query* m_query = nullptr;
+};
+
+} // namespace quarvel

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "Prompts.h"
+
+#include <QList>
+#include <QQueue>
+
+namespace quarvel::test {
+
+// Scripted prompts: records every box and dialog, answers from queues (OK and cancel by
+// default).
+class FakePrompts : public Prompts
+{
+public:
+    struct Message
+    {
+        QMessageBox::Icon icon;
+        QString caption;
+        QString text;
+        QMessageBox::StandardButtons buttons;
+    };
+    struct Dialog
+    {
+        bool save;
+        FileDialogSpec spec;
+    };
+
+    QList<Message> messages;
+    QList<Dialog> dialogs;
+    QQueue<QMessageBox::StandardButton> messageAnswers;
+    QQueue<QString> fileAnswers;
+
+    QMessageBox::StandardButton message(QWidget*, QMessageBox::Icon icon, const QString& caption,
+                                        const QString& text,
+                                        QMessageBox::StandardButtons buttons) override
+    {
+        messages.append({icon, caption, text, buttons});
+        return messageAnswers.isEmpty() ? QMessageBox::Ok : messageAnswers.dequeue();
+    }
+
+    QString openFileName(QWidget*, const FileDialogSpec& spec) override
+    {
+        dialogs.append({false, spec});
+        return fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue();
+    }
+
+    QString saveFileName(QWidget*, const FileDialogSpec& spec) override
+    {
+        dialogs.append({true, spec});
+        return fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue();
+    }
+};
+
+} // namespace quarvel::test
