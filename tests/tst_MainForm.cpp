@@ -2,9 +2,8 @@
 // editor height, and what a good or failed connection leaves behind.
 
 #include "ConnectionSettings.h"
-#include "FakePrompts.h"
 #include "Fonts.h"
-#include "MainForm.h"
+#include "MainWindowFixture.h"
 #include "TestSupport.h"
 
 #include <Qsci/qsciscintilla.h>
@@ -28,26 +27,7 @@ using quarvel::test::FakePrompts;
 
 namespace {
 
-// A started main window on its own base folder.
-struct Started
-{
-    std::unique_ptr<TfrmMain> form;
-    FakePrompts prompts;
-
-    explicit Started(const QString& folder)
-        : form(std::make_unique<TfrmMain>(folder))
-    {
-        form->setPrompts(&prompts);
-        form->show();
-        form->activateWindow();
-    }
-
-    template <typename T>
-    T* child(const QString& name) const
-    {
-        return form->findChild<T*>(name);
-    }
-};
+using Started = test::StartedWindow;
 
 QByteArray iniValueLine(const QString& path, const QByteArray& key)
 {

@@ -68,7 +68,9 @@ void Connection::raise()
         throw DbError(QStringLiteral("Not connected"), CR_CONNECTION_ERROR);
     const unsigned int code = mysql_errno(m_mysql);
     DbError error(QString::fromUtf8(mysql_error(m_mysql)), code);
-    if (code == CR_SERVER_GONE_ERROR || code == CR_SERVER_LOST) {
+    // Gone, lost, or killed by the server (which says so before it hangs up).
+    constexpr unsigned int kConnectionKilled = 1927;
+    if (code == CR_SERVER_GONE_ERROR || code == CR_SERVER_LOST || code == kConnectionKilled) {
         close();
         m_lost = true;
     }
