@@ -8,6 +8,8 @@ scripts/bootstrap.sh
 cmake --preset asan
 cmake --build --preset asan -j "$(nproc)"
 
+# QUARVEL_DB_PORT moves the test server (and the tests with it) off the default port.
+export QUARVEL_TEST_DB_PORT=${QUARVEL_DB_PORT:-33306}
 scripts/testdb.sh start
 trap 'scripts/testdb.sh stop' EXIT
 
