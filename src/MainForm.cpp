@@ -306,8 +306,8 @@ void TfrmMain::buildActions()
         action->setStatusTip(hint);
         action->setShortcut(shortcut);
         action->setShortcutContext(Qt::WindowShortcut);
-        addAction(
-            action); // shortcuts live on the window, also for actModal, which no control shows
+        // The shortcut lives on the window, also for actModal, which no control shows.
+        addAction(action);
         connect(action, &QAction::triggered, this,
                 [this, handler] { runGuarded(*m_prompts, this, [&] { (this->*handler)(); }); });
         return action;
