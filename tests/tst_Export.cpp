@@ -26,6 +26,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <functional>
 
 using namespace quarvel;
 
@@ -92,7 +93,7 @@ const QList<bool> kAllEnabled{true, true, true, true, true};
 const QList<bool> kAllDisabled{false, false, false, false, false};
 
 // While an export runs: once the progress bar has moved, notes what the windows look like and
-// clicks the progress window's close button.
+// acts, by default clicking the progress window's close button.
 struct MidExport
 {
     bool seen = false;
@@ -103,10 +104,10 @@ struct MidExport
     QSize size;
     Qt::WindowFlags flags;
 
-    void watch(const Exporter& window)
+    void watch(const Exporter& window, std::function<void(ExportProgress*)> act = {})
     {
         auto* timer = new QTimer;
-        QObject::connect(timer, &QTimer::timeout, timer, [this, &window, timer] {
+        QObject::connect(timer, &QTimer::timeout, timer, [this, &window, timer, act] {
             ExportProgress* progress = progressWindow();
             if (!progress || progress->bar()->value() == 0)
                 return;
@@ -118,7 +119,10 @@ struct MidExport
             size = progress->size();
             flags = progress->windowFlags();
             timer->deleteLater();
-            progress->closeButton()->click();
+            if (act)
+                act(progress);
+            else
+                progress->closeButton()->click();
         });
         timer->start(1);
     }
@@ -150,6 +154,7 @@ private slots:
     void folderNotWritable();
     void failureWhileSaving();
     void closedResultExportsNothing();
+    void resultClosedMidway();
 
 private:
     void exec(const QString& sql);
@@ -499,6 +504,23 @@ void tst_Export::closedResultExportsNothing()
     w.exportTo(file);
     QCOMPARE(w.prompts.messages.size(), 0);
     QCOMPARE(filesIn(m_out->path()), QStringList{});
+    QCOMPARE(w.controlsEnabled(), kAllEnabled);
+}
+
+void tst_Export::resultClosedMidway()
+{
+    Exporter w(m_base.path());
+    w.run(QStringLiteral("select seq from seq_1_to_70000"));
+    MidExport mid;
+    mid.watch(w,
+              [&w](ExportProgress*) { w.child<db::Query>(QStringLiteral("qrySelect"))->close(); });
+    w.exportTo(m_out->filePath(QStringLiteral("gone.xlsx")));
+
+    QVERIFY(mid.seen);
+    QCOMPARE(w.prompts.messages.size(), 1);
+    QCOMPARE(w.prompts.messages.first().caption, appTitle());
+    QCOMPARE(filesIn(m_out->path()), QStringList{});
+    QCOMPARE(progressWindow(), nullptr);
     QCOMPARE(w.controlsEnabled(), kAllEnabled);
 }
 
