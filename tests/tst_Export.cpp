@@ -391,7 +391,7 @@ void tst_Export::stop()
     mid.watch(w);
     w.exportTo(file);
 
-    // The progress window was live during the export, as specified, and nothing ran meanwhile.
+    // The progress window was live during the export, and nothing could run meanwhile.
     QVERIFY(mid.seen);
     QCOMPARE(mid.controls, kAllDisabled);
     QCOMPARE(mid.label, QStringLiteral("请等待，正在导出数据……"));
