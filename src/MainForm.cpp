@@ -3,6 +3,7 @@
 #include "AppInfo.h"
 #include "ConnectionSettings.h"
 #include "ErrorReport.h"
+#include "ExcelUtilObj.h"
 #include "Fonts.h"
 #include "IniFile.h"
 #include "ResultModel.h"
@@ -25,6 +26,8 @@
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <functional>
+#include <vector>
 
 // The glyphs are compiled into this static library; make sure the linker keeps them.
 static void initResources()
@@ -107,6 +110,35 @@ void bindButtonToAction(QPushButton* button, QAction* action)
     QObject::connect(action, &QAction::changed, button, sync);
     QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
 }
+
+// Turns widgets and actions off for a while and gives each its own state back afterwards.
+class DisabledWhile
+{
+public:
+    template <typename... Items>
+    explicit DisabledWhile(Items*... items)
+    {
+        (disable(items), ...);
+    }
+    ~DisabledWhile()
+    {
+        for (const auto& restore : m_restore)
+            restore();
+    }
+    DisabledWhile(const DisabledWhile&) = delete;
+    DisabledWhile& operator=(const DisabledWhile&) = delete;
+
+private:
+    template <typename Item>
+    void disable(Item* item)
+    {
+        const bool enabled = item->isEnabled();
+        item->setEnabled(false);
+        m_restore.push_back([item, enabled] { item->setEnabled(enabled); });
+    }
+
+    std::vector<std::function<void()>> m_restore;
+};
 
 void setTextColour(QWidget* widget, const QColor& colour)
 {
@@ -220,6 +252,8 @@ void TfrmMain::buildComponents()
     btnExportFile = makeGlyphButton(pnl1, QStringLiteral("btnExportFile"), QStringLiteral("export"),
                                     QStringLiteral("Month View"),
                                     QStringLiteral("导出查询结果为EXCEL文件"), {1, 142, 27, 27});
+    connect(btnExportFile, &QToolButton::clicked, this,
+            [this] { runGuarded(*m_prompts, this, [this] { btnExportFileClick(); }); });
 
     btnRun = makeRunButton(pnlTop, QStringLiteral("btnRun"), {37, 4, 121, 42});
     btnRunSel = makeRunButton(pnlTop, QStringLiteral("btnRunSel"), {38, 56, 121, 42});
@@ -434,6 +468,21 @@ void TfrmMain::actModalExecute()
             // A lost connection shows up, and is mended, at the next run.
         }
     }
+}
+
+void TfrmMain::btnExportFileClick()
+{
+    if (grdResult->isHidden())
+        return;
+    const QString fileName = m_prompts->saveFileName(
+        this, {QStringLiteral("结果导出为EXCEL文件"), QStringLiteral("电子表格文件(*.xlsx)|*.xlsx"),
+               QStringLiteral(".xlsx"), true});
+    if (fileName.isEmpty())
+        return;
+    // The export keeps the window live; no statement may replace the result it reads, and no
+    // second export may start, until it ends.
+    const DisabledWhile exporting(actRun, actRunSel, btnRun, btnRunSel, btnExportFile);
+    ExportGridToExcel(grdResult, fileName, QStringLiteral("查询结果"), 65535, true, *m_prompts);
 }
 
 void TfrmMain::RunSql(const QString& text)

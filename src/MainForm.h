@@ -76,6 +76,7 @@ public slots:
     void actRunExecute();
     void actRunSelExecute();
     void actModalExecute();
+    void btnExportFileClick();
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -1,0 +1,174 @@
+// Export of a 10-column query result to .xlsx, timed against a bare libxlsxwriter loop that
+// writes the same strings, split over the same sheets, in the same constant-memory mode. Every
+// measurement runs in a child process of its own, so each reports its own peak memory.
+//
+// usage: bench_Export [rows...]        (default: 100000 1000000; needs the test database)
+
+#include "ExcelUtilObj.h"
+#include "Prompts.h"
+#include "ResultModel.h"
+#include "Statement.h"
+#include "TestSupport.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <cstdio>
+#include <xlsxwriter.h>
+
+using namespace quarvel;
+
+namespace {
+
+constexpr int kRowsPerSheet = 65535;
+
+// Integers, decimals, doubles, Chinese and zero-padded strings, dates and NULLs.
+QString benchSql(int rows)
+{
+    return QStringLiteral(
+               "select seq, seq * 3 as big, seq / 7 as ratio, seq * 1.5e0 as dbl,"
+               " concat('客户', seq) as name, lpad(seq, 8, '0') as code,"
+               " '2020-01-01' + interval seq minute as seen, date('2020-01-01' + interval seq"
+               " hour) as born, md5(seq) as hash, if(seq % 10 = 0, null, 'note') as note"
+               " from seq_1_to_%1")
+        .arg(rows);
+}
+
+// Kilobytes of a field of /proc/self/status ("VmRSS", "VmHWM").
+long statusKb(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field) + 1).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+void bareLoop(const db::ResultSet& result, const QString& fileName)
+{
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    lxw_workbook* book = workbook_new_opt(fileName.toUtf8().constData(), &options);
+    lxw_format* bold = workbook_add_format(book);
+    format_set_bold(bold);
+    lxw_worksheet* sheet = nullptr;
+    int sheetNumber = 0;
+    int sheetRow = 0;
+    for (int row = 0; row < result.rowCount(); ++row) {
+        if (!sheet || sheetRow > kRowsPerSheet) {
+            sheet = workbook_add_worksheet(
+                book, QStringLiteral("查询结果%1").arg(++sheetNumber).toUtf8().constData());
+            for (int column = 0; column < result.columnCount(); ++column)
+                worksheet_write_string(sheet, 0, lxw_col_t(column),
+                                       result.field(column).name.toUtf8().constData(), bold);
+            sheetRow = 1;
+        }
+        for (int column = 0; column < result.columnCount(); ++column) {
+            const db::ResultSet::Cell cell = result.cell(row, column);
+            if (!cell.isNull())
+                worksheet_write_string(sheet, lxw_row_t(sheetRow), lxw_col_t(column), cell.data,
+                                       nullptr);
+        }
+        ++sheetRow;
+    }
+    workbook_close(book);
+}
+
+// One measurement: prints "<ms> <rss before kB> <peak kB> <file bytes>".
+int child(const QString& mode, int rows, const QString& fileName)
+{
+    const test::TestDb params = test::testDb();
+    db::Connection connection;
+    connection.open({params.database, params.host, params.port, params.user, params.password});
+    db::Query query;
+    query.setConnection(&connection);
+    query.setSql(benchSql(rows));
+    query.open();
+    ResultModel model;
+    model.setQuery(&query);
+    QTableView grid;
+    grid.setModel(&model);
+    WidgetPrompts prompts;
+
+    const long before = statusKb("VmRSS:");
+    QElapsedTimer timer;
+    timer.start();
+    if (mode == QLatin1String("export"))
+        ExportGridToExcel(&grid, fileName, QStringLiteral("查询结果"), kRowsPerSheet, true,
+                          prompts);
+    else
+        bareLoop(*query.result(), fileName);
+    const qint64 ms = timer.elapsed();
+    std::printf("%lld %ld %ld %lld\n", ms, before, statusKb("VmHWM:"), QFile(fileName).size());
+    return 0;
+}
+
+struct Figures
+{
+    qint64 ms = 0;
+    long rssBefore = 0;
+    long peak = 0;
+    qint64 bytes = 0;
+};
+
+Figures measure(const QString& mode, int rows, const QString& fileName)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("--child"), mode, QString::number(rows), fileName});
+    process.waitForFinished(-1);
+    const QList<QByteArray> out = process.readAllStandardOutput().trimmed().split(' ');
+    QFile::remove(fileName);
+    if (process.exitCode() != 0 || out.size() != 4) {
+        std::fprintf(stderr, "child %s %d failed\n", qPrintable(mode), rows);
+        std::exit(1);
+    }
+    return {out[0].toLongLong(), out[1].toLong(), out[2].toLong(), out[3].toLongLong()};
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.value(1) == QLatin1String("--child"))
+        return child(args.value(2), args.value(3).toInt(), args.value(4));
+
+    QList<int> sizes;
+    for (int i = 1; i < args.size(); ++i)
+        sizes.append(args[i].toInt());
+    if (sizes.isEmpty())
+        sizes = {100000, 1000000};
+
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("bench.xlsx"));
+    std::printf("%9s %10s %10s %6s %12s %12s %12s %10s\n", "rows", "bare ms", "export ms", "ratio",
+                "result MB", "export +MB", "peak MB", "file MB");
+    for (const int rows : sizes) {
+        // Best of two, alternating, so that neither side profits from a warmer cache.
+        Figures bare, exported;
+        for (int round = 0; round < 2; ++round) {
+            const Figures b = measure(QStringLiteral("bare"), rows, file);
+            const Figures e = measure(QStringLiteral("export"), rows, file);
+            if (round == 0 || b.ms < bare.ms)
+                bare = b;
+            if (round == 0 || e.ms < exported.ms)
+                exported = e;
+        }
+        std::printf("%9d %10lld %10lld %6.2f %12.1f %12.1f %12.1f %10.1f\n", rows, bare.ms,
+                    exported.ms, double(exported.ms) / double(qMax<qint64>(1, bare.ms)),
+                    exported.rssBefore / 1024.0, (exported.peak - exported.rssBefore) / 1024.0,
+                    exported.peak / 1024.0, exported.bytes / 1048576.0);
+        std::fflush(stdout);
+    }
+    return 0;
+}

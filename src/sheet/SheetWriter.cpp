@@ -1,0 +1,161 @@
+#include "SheetWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <filesystem>
+#include <system_error>
+#include <xlsxwriter.h>
+
+namespace quarvel::sheet {
+
+namespace {
+
+QString createTemporaryFile(const QString& fileName)
+{
+    const QFileInfo target(fileName);
+    QString reason;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QString name =
+            QStringLiteral("%1/~%2.%3.tmp")
+                .arg(target.absolutePath(), target.fileName())
+                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+        QFile file(name);
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            file.close();
+            // The replaced file keeps its permissions, as an overwrite would.
+            if (target.exists())
+                QFile::setPermissions(name, QFile::permissions(fileName));
+            return name;
+        }
+        reason = file.errorString();
+        if (!QFile::exists(name))
+            break; // not a name clash: another name won't help
+    }
+    throw SheetError(
+        QStringLiteral("无法创建文件“%1”：%2").arg(QDir::toNativeSeparators(fileName), reason));
+}
+
+} // namespace
+
+SheetWriter::SheetWriter(const QString& fileName)
+    : m_fileName(fileName)
+    , m_temporaryName(createTemporaryFile(fileName))
+{
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    m_book = workbook_new_opt(m_temporaryName.toUtf8().constData(), &options);
+    if (!m_book) {
+        QFile::remove(m_temporaryName);
+        throw SheetError(QStringLiteral("无法创建文件“%1”：%2")
+                             .arg(QDir::toNativeSeparators(fileName),
+                                  QString::fromUtf8(lxw_strerror(LXW_ERROR_MEMORY_MALLOC_FAILED))));
+    }
+    m_bold = workbook_add_format(m_book);
+    format_set_bold(m_bold);
+    m_text = workbook_add_format(m_book);
+    format_set_num_format(m_text, "@");
+    m_date = workbook_add_format(m_book);
+    format_set_num_format(m_date, "yyyy-mm-dd");
+    const char* dateTimeFormats[] = {"yyyy-mm-dd hh:mm:ss", "yyyy-mm-dd hh:mm:ss.0",
+                                     "yyyy-mm-dd hh:mm:ss.00", "yyyy-mm-dd hh:mm:ss.000"};
+    for (int digits = 0; digits < 4; ++digits) {
+        m_dateTime[digits] = workbook_add_format(m_book);
+        format_set_num_format(m_dateTime[digits], dateTimeFormats[digits]);
+    }
+}
+
+SheetWriter::~SheetWriter()
+{
+    if (m_book)
+        lxw_workbook_free(m_book);
+    if (!m_saved)
+        QFile::remove(m_temporaryName);
+}
+
+void SheetWriter::check(int error) const
+{
+    if (error != LXW_NO_ERROR)
+        throw SheetError(QStringLiteral("写入文件“%1”失败：%2")
+                             .arg(QDir::toNativeSeparators(m_fileName),
+                                  QString::fromUtf8(lxw_strerror(lxw_error(error)))));
+}
+
+void SheetWriter::fit(int column, int width)
+{
+    int& widest = m_widths[size_t(column)];
+    widest = qMax(widest, width);
+}
+
+void SheetWriter::addSheet(const QString& name, const QStringList& titles,
+                           const QList<bool>& textColumns)
+{
+    finishSheet();
+    m_sheet = workbook_add_worksheet(m_book, name.toUtf8().constData());
+    if (!m_sheet)
+        throw SheetError(QStringLiteral("写入文件“%1”失败：无法添加工作表“%2”")
+                             .arg(QDir::toNativeSeparators(m_fileName), name));
+    m_textColumns = textColumns;
+    m_widths.assign(size_t(titles.size()), 0);
+    for (int column = 0; column < titles.size(); ++column) {
+        const QByteArray title = titles[column].toUtf8();
+        check(worksheet_write_string(m_sheet, 0, lxw_col_t(column), title.constData(), m_bold));
+        fit(column, displayWidth(title, kMaxColumnWidth));
+    }
+}
+
+void SheetWriter::writeText(int row, int column, QByteArrayView utf8)
+{
+    m_buffer.assign(utf8.data(), size_t(cellTextBytes(utf8)));
+    check(worksheet_write_string(m_sheet, lxw_row_t(row), lxw_col_t(column), m_buffer.c_str(),
+                                 m_textColumns.value(column) ? m_text : nullptr));
+    fit(column, displayWidth(utf8, kMaxColumnWidth));
+}
+
+void SheetWriter::writeNumber(int row, int column, double value, QByteArrayView shown)
+{
+    check(worksheet_write_number(m_sheet, lxw_row_t(row), lxw_col_t(column), value, nullptr));
+    fit(column, int(shown.size()));
+}
+
+void SheetWriter::writeDateTime(int row, int column, const DateTimeValue& value)
+{
+    lxw_datetime when{value.year, value.month, value.day, value.hour, value.minute, value.second};
+    lxw_format* format = value.hasTime ? m_dateTime[value.fractionDigits] : m_date;
+    check(worksheet_write_datetime(m_sheet, lxw_row_t(row), lxw_col_t(column), &when, format));
+    // The shown text: 10 characters for a date, 19 with the time, then the decimals.
+    fit(column, value.hasTime ? 19 + (value.fractionDigits ? 1 + value.fractionDigits : 0) : 10);
+}
+
+void SheetWriter::finishSheet()
+{
+    if (!m_sheet)
+        return;
+    for (size_t column = 0; column < m_widths.size(); ++column) {
+        // One character of room, as the spreadsheet's own fitting leaves.
+        const double width = qMin(m_widths[column] + 1, kMaxColumnWidth);
+        check(worksheet_set_column(m_sheet, lxw_col_t(column), lxw_col_t(column), width,
+                                   m_textColumns.value(qsizetype(column)) ? m_text : nullptr));
+    }
+    m_sheet = nullptr;
+}
+
+void SheetWriter::save()
+{
+    finishSheet();
+    lxw_workbook* book = m_book;
+    m_book = nullptr; // closing frees it, whatever the outcome
+    check(workbook_close(book));
+
+    std::error_code error;
+    std::filesystem::rename(QFileInfo(m_temporaryName).filesystemAbsoluteFilePath(),
+                            QFileInfo(m_fileName).filesystemAbsoluteFilePath(), error);
+    if (error)
+        throw SheetError(QStringLiteral("无法保存文件“%1”：%2")
+                             .arg(QDir::toNativeSeparators(m_fileName),
+                                  QString::fromLocal8Bit(error.message())));
+    m_saved = true;
+}
+
+} // namespace quarvel::sheet

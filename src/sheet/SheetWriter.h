@@ -1,0 +1,79 @@
+#pragma once
+
+#include "CellValue.h"
+
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct lxw_workbook;
+struct lxw_worksheet;
+struct lxw_format;
+
+namespace quarvel::sheet {
+
+// A workbook that could not be started or written. The text is for the user.
+class SheetError : public std::runtime_error
+{
+public:
+    explicit SheetError(const QString& text)
+        : std::runtime_error(text.toStdString())
+    {
+    }
+};
+
+// An .xlsx workbook written row by row in constant memory. The workbook goes to a temporary file
+// beside the target and replaces the target only when save() completes; a writer destroyed
+// before that leaves no trace and the target untouched.
+class SheetWriter
+{
+public:
+    // Widest a fitted column gets, in characters.
+    static constexpr int kMaxColumnWidth = 60;
+
+    // Creates the temporary file; throws SheetError naming the file and the reason when the
+    // folder won't take it.
+    explicit SheetWriter(const QString& fileName);
+    ~SheetWriter();
+    SheetWriter(const SheetWriter&) = delete;
+    SheetWriter& operator=(const SheetWriter&) = delete;
+
+    // Starts the next worksheet with a bold header row; the `textColumns` are formatted as text.
+    void addSheet(const QString& name, const QStringList& titles, const QList<bool>& textColumns);
+
+    // Cells of the current sheet, rows in ascending order below the header (row 0). Text longer
+    // than a cell holds is cut.
+    void writeText(int row, int column, QByteArrayView utf8);
+    // `shown` is the value's text, for the column width.
+    void writeNumber(int row, int column, double value, QByteArrayView shown);
+    void writeDateTime(int row, int column, const DateTimeValue& value);
+
+    // Finishes the workbook and moves it over the target. Throws SheetError.
+    void save();
+
+    const QString& temporaryName() const { return m_temporaryName; }
+
+private:
+    void finishSheet();
+    void check(int error) const;
+    void fit(int column, int width);
+
+    QString m_fileName;
+    QString m_temporaryName;
+    lxw_workbook* m_book = nullptr;
+    lxw_worksheet* m_sheet = nullptr;
+    lxw_format* m_bold = nullptr;
+    lxw_format* m_text = nullptr;
+    lxw_format* m_date = nullptr;
+    lxw_format* m_dateTime[4] = {}; // by the number of second decimals
+    QList<bool> m_textColumns;
+    std::vector<int> m_widths;
+    std::string m_buffer; // the library takes NUL-terminated strings
+    bool m_saved = false;
+};
+
+} // namespace quarvel::sheet
