@@ -1,5 +1,6 @@
 // How a value's text from the server becomes a spreadsheet cell: which numbers a cell keeps
-// exactly, which dates it holds, how wide text is and where over-long text is cut.
+// exactly, which dates it holds, how wide text is, where over-long text is cut and how text
+// that looks like the workbook's own escapes is kept.
 
 #include "CellValue.h"
 
@@ -22,6 +23,8 @@ private slots:
     void cellTextBytes();
     void isPlainText_data();
     void isPlainText();
+    void escapeEscapeSequences_data();
+    void escapeEscapeSequences();
 };
 
 void tst_CellValue::exactNumber_data()
@@ -191,6 +194,28 @@ void tst_CellValue::isPlainText()
     QFETCH(QByteArray, bytes);
     QFETCH(bool, plain);
     QCOMPARE(quarvel::sheet::isPlainText(bytes), plain);
+}
+
+void tst_CellValue::escapeEscapeSequences_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("written");
+
+    QTest::newRow("plain text") << QByteArray("a_x_b") << QByteArray("a_x_b");
+    QTest::newRow("one sequence") << QByteArray("_x0041_") << QByteArray("_x005F_x0041_");
+    QTest::newRow("lower-case hex, inside text")
+        << QByteArray("a_x00e9_b") << QByteArray("a_x005F_x00e9_b");
+    QTest::newRow("two in a row") << QByteArray("_x0041__x0042_")
+                                  << QByteArray("_x005F_x0041__x005F_x0042_");
+    QTest::newRow("not hex") << QByteArray("_x00G1_") << QByteArray("_x00G1_");
+    QTest::newRow("too short at the end") << QByteArray("ab_x004") << QByteArray("ab_x004");
+}
+
+void tst_CellValue::escapeEscapeSequences()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, written);
+    QCOMPARE(quarvel::sheet::escapeEscapeSequences(text), written);
 }
 
 QTEST_APPLESS_MAIN(tst_CellValue)

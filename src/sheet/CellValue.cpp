@@ -169,4 +169,26 @@ bool isPlainText(QByteArrayView bytes)
     return bytes.isValidUtf8();
 }
 
+QByteArray escapeEscapeSequences(QByteArrayView utf8)
+{
+    auto isHex = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    };
+    QByteArray out;
+    qsizetype copied = 0;
+    for (qsizetype i = 0; i + 7 <= utf8.size(); ++i) {
+        if (utf8[i] != '_' || utf8[i + 1] != 'x' || utf8[i + 6] != '_' || !isHex(utf8[i + 2]) ||
+            !isHex(utf8[i + 3]) || !isHex(utf8[i + 4]) || !isHex(utf8[i + 5]))
+            continue;
+        out.append(utf8.sliced(copied, i - copied));
+        out.append("_x005F_");
+        copied = i + 1; // the sequence's own "x...._" follows as it is
+        i += 6;
+    }
+    if (copied == 0)
+        return utf8.toByteArray();
+    out.append(utf8.sliced(copied));
+    return out;
+}
+
 } // namespace quarvel::sheet

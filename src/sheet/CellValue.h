@@ -36,6 +36,11 @@ int displayWidth(QByteArrayView utf8, int cap);
 // How many leading bytes of UTF-8 text fit into one cell, cut at a character boundary.
 qsizetype cellTextBytes(QByteArrayView utf8);
 
+// The workbook's XML spells characters it can't carry as "_xHHHH_", and a reader turns any such
+// sequence back into that character. Text that holds the sequence itself gets its underscore
+// spelled "_x005F_", so it reads back as written.
+QByteArray escapeEscapeSequences(QByteArrayView utf8);
+
 // Valid UTF-8 without the control characters an XML document can't carry: such bytes can be
 // written as text as they are.
 bool isPlainText(QByteArrayView bytes);
