@@ -96,27 +96,36 @@ bool isValidUtf8(const QByteArray& bytes)
     return true;
 }
 
-QString decodeLegacyText(const QByteArray& bytes, TextEncoding* used)
+QString decodeLegacyText(const QByteArray& bytes, TextEncoding* used, bool* lossless)
 {
     TextEncoding encoding = TextEncoding::Ansi;
     QString text;
+    bool complete = true;
     if (bytes.startsWith(QByteArrayView(kBom, kBomSize))) {
         encoding = TextEncoding::Utf8Bom;
-        text = decodeUtf8(QByteArrayView(bytes).sliced(kBomSize));
+        const QByteArrayView rest = QByteArrayView(bytes).sliced(kBomSize);
+        text = decodeUtf8(rest);
+        if (lossless)
+            complete = isValidUtf8(rest.toByteArray());
     } else if (isValidUtf8(bytes)) {
         encoding = TextEncoding::Utf8;
         text = decodeUtf8(bytes);
     } else {
         QStringDecoder decoder = ansiDecoder();
         text = decoder.decode(bytes);
+        complete = !decoder.hasError();
     }
     if (used)
         *used = encoding;
+    if (lossless)
+        *lossless = complete;
     return text;
 }
 
-QByteArray encodeLegacyText(const QString& text, TextEncoding encoding)
+QByteArray encodeLegacyText(const QString& text, TextEncoding encoding, bool* lossless)
 {
+    if (lossless)
+        *lossless = true;
     switch (encoding) {
     case TextEncoding::Utf8:
         return text.toUtf8();
@@ -126,7 +135,11 @@ QByteArray encodeLegacyText(const QString& text, TextEncoding encoding)
         break;
     }
     QStringEncoder encoder = ansiEncoder();
-    return encoder.encode(text);
+    QByteArray bytes = encoder.encode(text);
+    // Code pages put a substitute for what they lack, often without an error: compare a decode.
+    if (lossless)
+        *lossless = !encoder.hasError() && QString(ansiDecoder().decode(bytes)) == text;
+    return bytes;
 }
 
 } // namespace quarvel
