@@ -102,6 +102,7 @@ void tst_ScriptFile::editorText()
     QFETCH(QString, file);
     QFETCH(QString, editor);
     QCOMPARE(editorTextFromFile(file), editor);
+    QCOMPARE(editorTextFromFile(QByteArrayView(file.toUtf8())), editor.toUtf8());
 }
 
 void tst_ScriptFile::fileText_data()
@@ -166,7 +167,7 @@ void tst_ScriptFile::read()
     const QString path = dir.filePath("a.sql");
     QVERIFY(writeAll(path, bytes));
     const ScriptFile script = readScriptFile(path);
-    QCOMPARE(script.text, text);
+    QCOMPARE(QString::fromUtf8(script.text), text);
     QCOMPARE(script.encoding, encoding);
 }
 
@@ -213,7 +214,8 @@ void tst_ScriptFile::unchangedRoundTripIsByteIdentical()
     QTemporaryDir dir;
     QVERIFY(writeAll(dir.filePath("in.sql"), bytes));
     const ScriptFile script = readScriptFile(dir.filePath("in.sql"));
-    writeScriptFile(dir.filePath("out.sql"), fileTextFromEditor(script.text), script.encoding);
+    writeScriptFile(dir.filePath("out.sql"), fileTextFromEditor(QString::fromUtf8(script.text)),
+                    script.encoding);
     QCOMPARE(readAll(dir.filePath("out.sql")), bytes);
 }
 

@@ -11,10 +11,12 @@ using namespace quarvel;
 
 namespace {
 
-// Style of the byte where `needle` first occurs (after `from`), with the whole text styled.
+// Style of the byte where `needle` first occurs (after `from`), once the text is styled from where
+// styling last stopped (as the editor does after an edit; a start of 0 would restyle everything).
 int styleAt(SqlEditor& editor, const QByteArray& needle, qsizetype from = 0)
 {
-    editor.SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0L, -1L);
+    editor.SendScintilla(QsciScintillaBase::SCI_COLOURISE,
+                         editor.SendScintilla(QsciScintillaBase::SCI_GETENDSTYLED), -1L);
     const qsizetype at = editor.text().toUtf8().indexOf(needle, from);
     if (at < 0)
         return -1;
@@ -125,6 +127,8 @@ void tst_SqlStyler::blockCommentFollowsEdits()
     editor.insertAt(QStringLiteral("*/"), 1000, 0);
     QCOMPARE(styleAt(editor, last), int(SqlKeyword));
     QCOMPARE(styleAt(editor, "select 999 "), int(SqlCComment));
+    // Restyling began at line 1000: the comment open there came from the style left before it.
+    QCOMPARE(styleAt(editor, "*/"), int(SqlCComment));
 
     editor.SendScintilla(QsciScintillaBase::SCI_DELETERANGE, 0L, 2L);
     QCOMPARE(styleAt(editor, "select 999 "), int(SqlKeyword));

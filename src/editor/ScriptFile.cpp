@@ -9,11 +9,45 @@ namespace quarvel {
 
 namespace {
 
-constexpr QStringView kCrLf = u"\r\n";
-
 QString native(const QString& path)
 {
     return QDir::toNativeSeparators(path);
+}
+
+int unit(QStringView text, qsizetype i)
+{
+    return text[i].unicode();
+}
+
+int unit(QByteArrayView text, qsizetype i)
+{
+    return static_cast<unsigned char>(text[i]);
+}
+
+// Line breaks and TABs are ASCII, so text and UTF-8 bytes take the same steps.
+template <typename String, typename View>
+String editorText(View fileText, View crLf, View spaces)
+{
+    String text;
+    text.reserve(fileText.size() + fileText.size() / 8);
+    const qsizetype n = fileText.size();
+    qsizetype run = 0; // start of the units copied as they are
+    for (qsizetype i = 0; i < n; ++i) {
+        const int c = unit(fileText, i);
+        if (c != '\t' && c != '\r' && c != '\n')
+            continue;
+        if (c == '\r' && i + 1 < n && unit(fileText, i + 1) == '\n') {
+            ++i;
+            continue;
+        }
+        text += fileText.sliced(run, i - run);
+        text += c == '\t' ? spaces : crLf;
+        run = i + 1;
+    }
+    text += fileText.sliced(run);
+    if (text.endsWith(crLf))
+        text.chop(crLf.size());
+    return text;
 }
 
 } // namespace
@@ -28,6 +62,12 @@ ScriptFile readScriptFile(const QString& path)
     if (file.error() != QFileDevice::NoError)
         throw ScriptFileError(
             QStringLiteral("Cannot read file \"%1\". %2").arg(native(path), file.errorString()));
+    // UTF-8 goes to the editor as it is, without a round trip through UTF-16.
+    const QByteArrayView bom("\xEF\xBB\xBF");
+    const bool hasBom = bytes.startsWith(bom);
+    const QByteArrayView body = QByteArrayView(bytes).sliced(hasBom ? bom.size() : 0);
+    if (isValidUtf8(body))
+        return {editorTextFromFile(body), hasBom ? TextEncoding::Utf8Bom : TextEncoding::Utf8};
     ScriptFile script;
     bool lossless = false;
     const QString text = decodeLegacyText(bytes, &script.encoding, &lossless);
@@ -35,7 +75,7 @@ ScriptFile readScriptFile(const QString& path)
         throw ScriptFileError(QStringLiteral("Cannot open file \"%1\": it is neither UTF-8 nor "
                                              "ANSI (GBK) text.")
                                   .arg(native(path)));
-    script.text = editorTextFromFile(text);
+    script.text = editorTextFromFile(text).toUtf8();
     return script;
 }
 
@@ -58,26 +98,12 @@ void writeScriptFile(const QString& path, const QString& fileText, TextEncoding 
 
 QString editorTextFromFile(QStringView fileText)
 {
-    QString text;
-    text.reserve(fileText.size() + fileText.size() / 8);
-    const qsizetype n = fileText.size();
-    qsizetype run = 0; // start of the characters copied as they are
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = fileText[i];
-        if (c == u'\r' && i + 1 < n && fileText[i + 1] == u'\n') {
-            ++i;
-            continue;
-        }
-        if (c != u'\t' && c != u'\r' && c != u'\n')
-            continue;
-        text += fileText.sliced(run, i - run);
-        text += c == u'\t' ? QStringView(u"    ") : kCrLf;
-        run = i + 1;
-    }
-    text += fileText.sliced(run);
-    if (text.endsWith(kCrLf))
-        text.chop(kCrLf.size());
-    return text;
+    return editorText<QString>(fileText, QStringView(u"\r\n"), QStringView(u"    "));
+}
+
+QByteArray editorTextFromFile(QByteArrayView fileText)
+{
+    return editorText<QByteArray>(fileText, QByteArrayView("\r\n"), QByteArrayView("    "));
 }
 
 QString fileTextFromEditor(QStringView editorText, QList<LineTrim>* trims)
@@ -94,7 +120,7 @@ QString fileTextFromEditor(QStringView editorText, QList<LineTrim>* trims)
         while (end > lineStart && editorText[end - 1] <= u' ')
             --end;
         text += editorText.sliced(lineStart, end - lineStart);
-        text += kCrLf;
+        text += u"\r\n";
         if (trims && end < i)
             trims->append({line, int(i - end)});
         if (i == n)

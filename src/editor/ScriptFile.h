@@ -21,7 +21,7 @@ public:
 
 struct ScriptFile
 {
-    QString text; // as the editor shows it, see editorTextFromFile
+    QByteArray text; // UTF-8, as the editor shows it (see editorTextFromFile)
     TextEncoding encoding = TextEncoding::Utf8;
 };
 
@@ -36,6 +36,7 @@ void writeScriptFile(const QString& path, const QString& fileText, TextEncoding 
 // The editor text of a file's text: every TAB becomes 4 spaces, every line break CR LF, and a
 // final line break ends the last line instead of starting an empty one.
 QString editorTextFromFile(QStringView fileText);
+QByteArray editorTextFromFile(QByteArrayView fileText); // the same on UTF-8 bytes
 
 struct LineTrim
 {

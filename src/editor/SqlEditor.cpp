@@ -201,7 +201,7 @@ void SqlEditor::loadScript(const QString& path)
         // A loaded text is the reference that changes are marked against.
         const QScopedValueRollback<bool> unmarked(m_markChanges, false);
         // SCI_SETTEXT keeps the replaced text on the undo stack, unlike setText().
-        SendScintilla(SCI_SETTEXT, script.text.toUtf8().constData());
+        SendScintilla(SCI_SETTEXT, script.text.constData());
     }
     markerDeleteAll(ModifiedLineMarker);
     m_encoding = script.encoding;

@@ -68,7 +68,7 @@ QString decodeUtf8(QByteArrayView bytes)
 
 } // namespace
 
-bool isValidUtf8(const QByteArray& bytes)
+bool isValidUtf8(QByteArrayView bytes)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qsizetype n = bytes.size();
@@ -123,7 +123,7 @@ QString decodeLegacyText(const QByteArray& bytes, TextEncoding* used, bool* loss
         const QByteArrayView rest = QByteArrayView(bytes).sliced(kBomSize);
         text = decodeUtf8(rest);
         if (lossless)
-            complete = isValidUtf8(rest.toByteArray());
+            complete = isValidUtf8(rest);
     } else if (isValidUtf8(bytes)) {
         encoding = TextEncoding::Utf8;
         text = decodeUtf8(bytes);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 // Text from the original Windows systems is in the Chinese ANSI code page; newer text is UTF-8.
@@ -14,7 +15,7 @@ enum class TextEncoding
 };
 
 // True when the bytes are well-formed UTF-8 (an empty array is).
-bool isValidUtf8(const QByteArray& bytes);
+bool isValidUtf8(QByteArrayView bytes);
 
 // UTF-8 when the bytes are valid UTF-8, otherwise the ANSI code page (the system's on Windows,
 // GB18030 elsewhere). A leading UTF-8 BOM is stripped and reported through `used`. `lossless`
