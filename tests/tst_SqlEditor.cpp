@@ -83,6 +83,7 @@ private slots:
     void smartTabs();
     void modifiedAndActiveLineMarks();
     void saveStripsEditorOnlyWhenWritten();
+    void loadKeepsEveryByteAndCanBeUndone();
 };
 
 void tst_SqlEditor::settings()
@@ -370,6 +371,23 @@ void tst_SqlEditor::saveStripsEditorOnlyWhenWritten()
     QCOMPARE(test::readAll(dir.filePath("a.sql")), QByteArray("select 1\r\nfrom t\r\n"));
     editor.undo(); // one step brings the blanks back
     QCOMPARE(editor.text(), text);
+}
+
+void tst_SqlEditor::loadKeepsEveryByteAndCanBeUndone()
+{
+    QTemporaryDir dir;
+    const char raw[] = "select 1;\0 -- after a NUL\r\nselect 2;\r\n";
+    const QByteArray bytes(raw, sizeof(raw) - 1);
+    QVERIFY(test::writeAll(dir.filePath("nul.sql"), bytes));
+    SqlEditor editor;
+    editor.setText(QStringLiteral("typed before"));
+    editor.loadScript(dir.filePath("nul.sql"));
+    QCOMPARE(editor.length(), int(bytes.size()) - 2);
+    editor.saveScript(dir.filePath("out.sql"));
+    QCOMPARE(test::readAll(dir.filePath("out.sql")), bytes);
+
+    editor.undo(); // an accidental open or drop is not the end of the typed text
+    QCOMPARE(editor.text(), QStringLiteral("typed before"));
 }
 
 QTEST_MAIN(tst_SqlEditor)

@@ -200,8 +200,12 @@ void SqlEditor::loadScript(const QString& path)
     {
         // A loaded text is the reference that changes are marked against.
         const QScopedValueRollback<bool> unmarked(m_markChanges, false);
-        // SCI_SETTEXT keeps the replaced text on the undo stack, unlike setText().
-        SendScintilla(SCI_SETTEXT, script.text.constData());
+        // Replacing the whole range keeps the old text on the undo stack (setText() drops it) and,
+        // unlike SCI_SETTEXT, takes a length, so a NUL byte does not cut the script short.
+        SendScintilla(SCI_SETTARGETSTART, 0L);
+        SendScintilla(SCI_SETTARGETEND, long(length()));
+        SendScintilla(SCI_REPLACETARGET, uintptr_t(script.text.size()), script.text.constData());
+        SendScintilla(SCI_GOTOPOS, 0L);
     }
     markerDeleteAll(ModifiedLineMarker);
     m_encoding = script.encoding;
@@ -211,7 +215,8 @@ void SqlEditor::loadScript(const QString& path)
 void SqlEditor::saveScript(const QString& path)
 {
     QList<LineTrim> trims;
-    const QString fileText = fileTextFromEditor(text(), &trims);
+    // Not text(): it ends at the first NUL byte, and the rest of the script would be lost.
+    const QString fileText = fileTextFromEditor(QString::fromUtf8(bytesAt(0, length())), &trims);
     writeScriptFile(path, fileText, m_encoding);
     if (!trims.isEmpty()) {
         beginUndoAction();
