@@ -7,6 +7,7 @@
 #include "Fonts.h"
 #include "IniFile.h"
 #include "ResultModel.h"
+#include "ScriptFile.h"
 #include "SqlEditor.h"
 #include "SqlText.h"
 #include "StatusPanes.h"
@@ -183,6 +184,7 @@ TfrmMain::TfrmMain(const QString& baseFolder, QWidget* parent)
 
     buildComponents();
     buildActions();
+    wireScriptEditor();
 
     qrySelect = new db::Query(this);
     qrySelect->setObjectName(QStringLiteral("qrySelect"));
@@ -601,6 +603,55 @@ void TfrmMain::applySessionMode(bool readOnly)
         if (Cnt.lost())
             throw;
     }
+}
+
+void TfrmMain::wireScriptEditor()
+{
+    auto guarded = [this](auto handler) {
+        return [this, handler] { runGuarded(*m_prompts, this, [&] { (this->*handler)(); }); };
+    };
+    connect(mmoScript, &SqlEditor::textChanged, this, guarded(&TfrmMain::mmoScriptChange));
+    connect(btnOpenSql, &QToolButton::clicked, this, guarded(&TfrmMain::btnOpenSqlClick));
+    connect(btnSaveSql, &QToolButton::clicked, this, guarded(&TfrmMain::btnSaveSqlClick));
+    connect(mmoScript, &SqlEditor::filesDropped, this, [this](const QStringList& paths) {
+        runGuarded(*m_prompts, this, [&] { mmoScriptFilesDropped(paths); });
+    });
+}
+
+void TfrmMain::mmoScriptChange()
+{
+    btnSaveSql->setVisible(!mmoScript->IsEditorEmpty());
+}
+
+void TfrmMain::mmoScriptFilesDropped(const QStringList& paths)
+{
+    for (const QString& path : paths)
+        mmoScript->loadScript(path);
+}
+
+namespace {
+
+const QString kScriptFilter = QStringLiteral("脚本文件(*.sql)|*.sql");
+
+} // namespace
+
+void TfrmMain::btnOpenSqlClick()
+{
+    const QString path = m_prompts->openFileName(
+        this, {QStringLiteral("打开SQL脚本文件"), kScriptFilter, {}, false});
+    if (!path.isEmpty())
+        mmoScript->loadScript(path);
+}
+
+void TfrmMain::btnSaveSqlClick()
+{
+    if (mmoScript->IsEditorEmpty())
+        return;
+    const FileDialogSpec spec{QStringLiteral("脚本文件另存为..."), kScriptFilter,
+                              QStringLiteral(".sql"), true};
+    const QString path = m_prompts->saveFileName(this, spec);
+    if (!path.isEmpty())
+        mmoScript->saveScript(withDefaultExtension(path, spec.defaultExtension));
 }
 
 } // namespace quarvel

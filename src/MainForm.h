@@ -92,6 +92,13 @@ private:
     void reconnectIfLost();
     void applySessionMode(bool readOnly);
 
+    // The script editor's handlers.
+    void wireScriptEditor();
+    void mmoScriptChange();
+    void mmoScriptFilesDropped(const QStringList& paths);
+    void btnOpenSqlClick();
+    void btnSaveSqlClick();
+
     QString m_baseFolder;
     std::unique_ptr<Prompts> m_ownPrompts;
     Prompts* m_prompts = nullptr;

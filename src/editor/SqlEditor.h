@@ -1,15 +1,86 @@
 #pragma once
 
+#include "LegacyText.h"
+
 #include <Qsci/qsciscintilla.h>
+
+#include <QTimer>
+
+class QMenu;
 
 namespace quarvel {
 
-// The SQL editor of the main window.
+class SqlStyler;
+
+// The SQL editor of the main window: QScintilla set up as the program's script editor, with the
+// SQL styler, completion, auto-correct, parameter hints and script file loading and saving.
 class SqlEditor : public QsciScintilla
 {
     Q_OBJECT
 public:
+    // The gutter, left to right.
+    enum GutterMargin
+    {
+        LineNumberMargin,
+        ModifiedMargin,
+        ActiveLineMargin,
+        BorderMargin
+    };
+    enum GutterMarker
+    {
+        ModifiedLineMarker = 1,
+        ActiveLineMarker = 2
+    };
+    static constexpr int kCompletionImage = 1;
+
     explicit SqlEditor(QWidget* parent = nullptr);
+
+    SqlStyler* styler() const { return m_styler; }
+
+    // True when the editor holds a single empty line.
+    bool IsEditorEmpty() const;
+
+    // Replaces the whole text with the file's (undoable). Throws ScriptFileError; the text stays
+    // as it was then.
+    void loadScript(const QString& path);
+    // Writes every line without trailing blanks, each followed by CR LF, in the encoding the text
+    // was loaded in (UTF-8 for a new text), then strips the same blanks in the editor. Throws
+    // ScriptFileError; the old file and the text stay as they were then.
+    void saveScript(const QString& path);
+    TextEncoding scriptEncoding() const { return m_encoding; }
+
+    // The completion list of the styler's words, positioned on the word before the caret.
+    void showCompletion();
+
+    QMenu* createEditorContextMenu(QWidget* parent);
+
+signals:
+    void filesDropped(const QStringList& paths);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void configureGutter();
+    void onCharAdded(int ch);
+    void onModified(int position, int type, int linesAdded);
+    void moveActiveLineMarker(int line);
+    void autoCorrectBefore(long end);
+    void trimLineEnd(int line);
+    bool insertSmartTab();
+    void showParameterHint();
+    QByteArray bytesAt(long start, long end) const;
+
+    SqlStyler* m_styler;
+    TextEncoding m_encoding = TextEncoding::Utf8;
+    QTimer m_hintTimer;
+    long m_hintPosition = -1;
+    int m_activeLine = -1;
+    bool m_markChanges = true;
 };
 
 } // namespace quarvel

@@ -18,28 +18,45 @@ bool isContinuation(unsigned char b)
 // The ANSI code page of the original systems: the system's own on Windows, GB18030 elsewhere
 // (a superset of GBK, available by name through ICU). Latin-1 keeps every byte when ICU is
 // missing, so nothing is silently dropped.
-QStringDecoder ansiDecoder()
+//
+// The converter is made in place and never moved: Qt 6.4 leaves a moved ICU converter
+// reporting errors into the object it was moved from, so hasError() stays false and the report
+// lands in a dead object.
+template <typename Converter, typename Use>
+auto withAnsiConverter(Use use, QStringConverter::Flags flags = {})
 {
 #ifdef Q_OS_WIN
-    return QStringDecoder(QStringConverter::System, QStringConverter::Flag::ConvertInitialBom);
+    Converter converter(QStringConverter::System, flags);
 #else
-    QStringDecoder decoder("GB18030", QStringConverter::Flag::ConvertInitialBom);
-    if (!decoder.isValid())
-        return QStringDecoder(QStringConverter::Latin1);
-    return decoder;
+    Converter converter("GB18030", flags);
+    if (!converter.isValid()) {
+        Converter latin1(QStringConverter::Latin1, flags);
+        return use(latin1);
+    }
 #endif
+    return use(converter);
 }
 
-QStringEncoder ansiEncoder()
+// `lossless` is false when some bytes were invalid and became replacement characters.
+QString decodeAnsi(QByteArrayView bytes, bool* lossless = nullptr)
 {
-#ifdef Q_OS_WIN
-    return QStringEncoder(QStringConverter::System);
-#else
-    QStringEncoder encoder("GB18030");
-    if (!encoder.isValid())
-        return QStringEncoder(QStringConverter::Latin1);
-    return encoder;
-#endif
+    return withAnsiConverter<QStringDecoder>(
+        [&](QStringDecoder& decoder) {
+            QString text = decoder.decode(bytes);
+            if (lossless)
+                *lossless = !decoder.hasError();
+            return text;
+        },
+        QStringConverter::Flag::ConvertInitialBom);
+}
+
+QByteArray encodeAnsi(const QString& text, bool* hadError)
+{
+    return withAnsiConverter<QStringEncoder>([&](QStringEncoder& encoder) {
+        QByteArray bytes = encoder.encode(text);
+        *hadError = encoder.hasError();
+        return bytes;
+    });
 }
 
 QString decodeUtf8(QByteArrayView bytes)
@@ -51,7 +68,7 @@ QString decodeUtf8(QByteArrayView bytes)
 
 } // namespace
 
-bool isValidUtf8(const QByteArray& bytes)
+bool isValidUtf8(QByteArrayView bytes)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qsizetype n = bytes.size();
@@ -96,27 +113,34 @@ bool isValidUtf8(const QByteArray& bytes)
     return true;
 }
 
-QString decodeLegacyText(const QByteArray& bytes, TextEncoding* used)
+QString decodeLegacyText(const QByteArray& bytes, TextEncoding* used, bool* lossless)
 {
     TextEncoding encoding = TextEncoding::Ansi;
     QString text;
+    bool complete = true;
     if (bytes.startsWith(QByteArrayView(kBom, kBomSize))) {
         encoding = TextEncoding::Utf8Bom;
-        text = decodeUtf8(QByteArrayView(bytes).sliced(kBomSize));
+        const QByteArrayView rest = QByteArrayView(bytes).sliced(kBomSize);
+        text = decodeUtf8(rest);
+        if (lossless)
+            complete = isValidUtf8(rest);
     } else if (isValidUtf8(bytes)) {
         encoding = TextEncoding::Utf8;
         text = decodeUtf8(bytes);
     } else {
-        QStringDecoder decoder = ansiDecoder();
-        text = decoder.decode(bytes);
+        text = decodeAnsi(bytes, &complete);
     }
     if (used)
         *used = encoding;
+    if (lossless)
+        *lossless = complete;
     return text;
 }
 
-QByteArray encodeLegacyText(const QString& text, TextEncoding encoding)
+QByteArray encodeLegacyText(const QString& text, TextEncoding encoding, bool* lossless)
 {
+    if (lossless)
+        *lossless = true;
     switch (encoding) {
     case TextEncoding::Utf8:
         return text.toUtf8();
@@ -125,8 +149,12 @@ QByteArray encodeLegacyText(const QString& text, TextEncoding encoding)
     case TextEncoding::Ansi:
         break;
     }
-    QStringEncoder encoder = ansiEncoder();
-    return encoder.encode(text);
+    bool hadError = false;
+    QByteArray bytes = encodeAnsi(text, &hadError);
+    // Code pages put a substitute for what they lack, often without an error: compare a decode.
+    if (lossless)
+        *lossless = !hadError && decodeAnsi(bytes) == text;
+    return bytes;
 }
 
 } // namespace quarvel

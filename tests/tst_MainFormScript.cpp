@@ -1,0 +1,241 @@
+// The main window's script handling: the save button following the editor, opening, saving and
+// dropping script files through the dialogs, and what a failed read or write leaves behind.
+
+#include "AppInfo.h"
+#include "FakePrompts.h"
+#include "Fonts.h"
+#include "MainForm.h"
+#include "SqlEditor.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QMimeData>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QUrl>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace quarvel;
+using test::FakePrompts;
+using test::readAll;
+using test::writeAll;
+
+namespace {
+
+const QString kFilter = QStringLiteral("脚本文件(*.sql)|*.sql");
+
+struct Window
+{
+    QTemporaryDir dir;
+    FakePrompts prompts;
+    std::unique_ptr<TfrmMain> form;
+
+    Window()
+    {
+        test::writeConnectionConfig(dir.path(), test::testDb());
+        form = std::make_unique<TfrmMain>(dir.path());
+        form->setPrompts(&prompts);
+        form->show();
+        prompts.messages.clear();
+    }
+    SqlEditor* editor() const { return form->findChild<SqlEditor*>("mmoScript"); }
+    QToolButton* button(const char* name) const { return form->findChild<QToolButton*>(name); }
+    QString path(const QString& name) const { return dir.filePath(name); }
+    bool saveShown() const { return !button("btnSaveSql")->isHidden(); }
+};
+
+QByteArray gbk(const QString& text)
+{
+    QStringEncoder encoder("GB18030");
+    return encoder.encode(text);
+}
+
+void drop(QWidget* target, const QStringList& paths)
+{
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls << QUrl::fromLocalFile(path);
+    mime.setUrls(urls);
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent dropped(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &dropped);
+    QVERIFY(dropped.isAccepted());
+}
+
+} // namespace
+
+class tst_MainFormScript : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { installFontSubstitutes(); }
+    void saveButtonFollowsEmptiness();
+    void openReplacesText();
+    void cancelledDialogsChangeNothing();
+    void saveAsksAndWritesCrLfLines();
+    void emptyEditorIsNotSaved();
+    void gbkScriptIsSavedBackInGbk();
+    void droppedFilesLoadInTurn();
+    void failedSaveKeepsOldFileAndText();
+    void failedOpenKeepsText();
+};
+
+void tst_MainFormScript::saveButtonFollowsEmptiness()
+{
+    Window w;
+    SqlEditor* editor = w.editor();
+    QVERIFY(!w.saveShown());
+    QTest::keyClick(editor, Qt::Key_A);
+    QVERIFY(w.saveShown());
+    QTest::keyClick(editor, Qt::Key_Backspace);
+    QVERIFY(!w.saveShown());
+    QTest::keyClick(editor, Qt::Key_Return); // two empty lines are not empty
+    QVERIFY(w.saveShown());
+    editor->selectAll();
+    QTest::keyClick(editor, Qt::Key_Delete);
+    QVERIFY(!w.saveShown());
+}
+
+void tst_MainFormScript::openReplacesText()
+{
+    Window w;
+    w.editor()->setText(QStringLiteral("old text"));
+    QVERIFY(writeAll(w.path("a.sql"), "select\t1;\nselect 2;\n"));
+    w.prompts.fileAnswers << w.path("a.sql");
+    w.button("btnOpenSql")->click();
+
+    QCOMPARE(w.prompts.dialogs.size(), 1);
+    const FakePrompts::Dialog& dialog = w.prompts.dialogs.first();
+    QVERIFY(!dialog.save);
+    QCOMPARE(dialog.spec.title, QStringLiteral("打开SQL脚本文件"));
+    QCOMPARE(dialog.spec.filter, kFilter);
+    QCOMPARE(w.editor()->text(), QStringLiteral("select    1;\r\nselect 2;"));
+    QVERIFY(w.saveShown());
+    QVERIFY(w.prompts.messages.isEmpty());
+}
+
+void tst_MainFormScript::cancelledDialogsChangeNothing()
+{
+    Window w;
+    const QString text = QStringLiteral("select 1   ");
+    w.editor()->setText(text);
+    w.button("btnOpenSql")->click();
+    w.button("btnSaveSql")->click();
+    QCOMPARE(w.prompts.dialogs.size(), 2);
+    QCOMPARE(w.editor()->text(), text);
+    QCOMPARE(QDir(w.dir.path()).entryList({"*.sql"}, QDir::Files), QStringList());
+}
+
+void tst_MainFormScript::saveAsksAndWritesCrLfLines()
+{
+    Window w;
+    w.editor()->setText(QStringLiteral("select 1  \r\nfrom 表\t\r\n"));
+    w.prompts.fileAnswers << w.path("out"); // no extension typed
+    w.button("btnSaveSql")->click();
+
+    QCOMPARE(w.prompts.dialogs.size(), 1);
+    const FakePrompts::Dialog& dialog = w.prompts.dialogs.first();
+    QVERIFY(dialog.save);
+    QCOMPARE(dialog.spec.title, QStringLiteral("脚本文件另存为..."));
+    QCOMPARE(dialog.spec.filter, kFilter);
+    QCOMPARE(dialog.spec.defaultExtension, QStringLiteral(".sql"));
+    QVERIFY(dialog.spec.overwritePrompt);
+
+    // A new text is UTF-8; the empty last line is a line too.
+    QCOMPARE(readAll(w.path("out.sql")), QStringLiteral("select 1\r\nfrom 表\r\n\r\n").toUtf8());
+    QVERIFY(!QFileInfo::exists(w.path("out")));
+    QCOMPARE(w.editor()->text(), QStringLiteral("select 1\r\nfrom 表\r\n"));
+    QVERIFY(w.prompts.messages.isEmpty());
+}
+
+void tst_MainFormScript::emptyEditorIsNotSaved()
+{
+    Window w;
+    w.button("btnSaveSql")->click();
+    QVERIFY(w.prompts.dialogs.isEmpty());
+}
+
+void tst_MainFormScript::gbkScriptIsSavedBackInGbk()
+{
+    Window w;
+    const QByteArray bytes = gbk(QStringLiteral("-- 岚拓\r\nselect '中文';\r\n"));
+    QVERIFY(writeAll(w.path("gbk.sql"), bytes));
+    w.prompts.fileAnswers << w.path("gbk.sql") << w.path("gbk.sql");
+    w.button("btnOpenSql")->click();
+    QCOMPARE(w.editor()->text(), QStringLiteral("-- 岚拓\r\nselect '中文';"));
+    w.button("btnSaveSql")->click();
+    QCOMPARE(readAll(w.path("gbk.sql")), bytes);
+
+    w.editor()->insertAt(QStringLiteral("表"), 0, 0);
+    w.prompts.fileAnswers << w.path("gbk.sql");
+    w.button("btnSaveSql")->click();
+    QCOMPARE(readAll(w.path("gbk.sql")), gbk(QStringLiteral("表-- 岚拓\r\nselect '中文';\r\n")));
+}
+
+void tst_MainFormScript::droppedFilesLoadInTurn()
+{
+    Window w;
+    QVERIFY(writeAll(w.path("first.sql"), "select 1;\r\n"));
+    QVERIFY(writeAll(w.path("second.sql"), "select 2;\r\n"));
+    drop(w.editor()->viewport(), {w.path("first.sql"), w.path("second.sql")});
+    QCOMPARE(w.editor()->text(), QStringLiteral("select 2;"));
+    QVERIFY(w.saveShown());
+    QVERIFY(w.prompts.messages.isEmpty());
+}
+
+void tst_MainFormScript::failedSaveKeepsOldFileAndText()
+{
+    Window w;
+    const QByteArray old = "select 'old';\r\n";
+    QVERIFY(writeAll(w.path("a.sql"), old));
+    const QString text = QString(100000, u'x') + QStringLiteral("   ");
+    w.editor()->setText(text);
+    w.prompts.fileAnswers << w.path("a.sql");
+
+    // A full disk, even for root: the file may not grow past 4 KiB.
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limit = saved;
+    limit.rlim_cur = 4096;
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    w.button("btnSaveSql")->click();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+
+    QCOMPARE(w.prompts.messages.size(), 1);
+    const FakePrompts::Message& report = w.prompts.messages.first();
+    QCOMPARE(report.icon, QMessageBox::Critical);
+    QCOMPARE(report.caption, appTitle());
+    QVERIFY2(report.text.contains(QDir::toNativeSeparators(w.path("a.sql"))),
+             qPrintable(report.text));
+    QCOMPARE(readAll(w.path("a.sql")), old);
+    QCOMPARE(w.editor()->text(), text);
+}
+
+void tst_MainFormScript::failedOpenKeepsText()
+{
+    Window w;
+    const QString text = QStringLiteral("select 1");
+    w.editor()->setText(text);
+    QVERIFY(writeAll(w.path("binary.sql"), QByteArray("select \xFF\xFE\x00 1", 12)));
+    w.prompts.fileAnswers << w.path("binary.sql") << w.path("missing.sql");
+    w.button("btnOpenSql")->click();
+    w.button("btnOpenSql")->click();
+    QCOMPARE(w.prompts.messages.size(), 2);
+    QVERIFY(w.prompts.messages[0].text.contains(QStringLiteral("binary.sql")));
+    QVERIFY(w.prompts.messages[1].text.contains(QStringLiteral("missing.sql")));
+    QCOMPARE(w.editor()->text(), text);
+}
+
+QTEST_MAIN(tst_MainFormScript)
+#include "tst_MainFormScript.moc"

@@ -1,0 +1,280 @@
+// Script files on disk: line and TAB handling, the encodings of old and new scripts, and writes
+// that never leave a half-written file.
+
+#include "ScriptFile.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <optional>
+#include <sys/resource.h>
+
+using namespace quarvel;
+using test::readAll;
+using test::writeAll;
+
+Q_DECLARE_METATYPE(quarvel::TextEncoding)
+
+namespace {
+
+QByteArray gbk(const QString& text)
+{
+    QStringEncoder encoder("GB18030");
+    return encoder.encode(text);
+}
+
+// Files may grow to `bytes` at most while this lives (a full disk, even for root).
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+} // namespace
+
+class tst_ScriptFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void editorText_data();
+    void editorText();
+    void fileText_data();
+    void fileText();
+    void read_data();
+    void read();
+    void readRefused_data();
+    void readRefused();
+    void unchangedRoundTripIsByteIdentical_data();
+    void unchangedRoundTripIsByteIdentical();
+    void failedWriteKeepsOldFile_data();
+    void failedWriteKeepsOldFile();
+    void defaultExtension_data();
+    void defaultExtension();
+};
+
+void tst_ScriptFile::editorText_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("editor");
+    QTest::newRow("tab is 4 spaces, not a tab stop") << "ab\tc\t\td"
+                                                     << "ab    c        d";
+    QTest::newRow("crlf") << "a\r\nb\r\n"
+                          << "a\r\nb";
+    QTest::newRow("lf") << "a\nb\n"
+                        << "a\r\nb";
+    QTest::newRow("cr") << "a\rb"
+                        << "a\r\nb";
+    QTest::newRow("no final break") << "a\r\nb"
+                                    << "a\r\nb";
+    QTest::newRow("empty line at end") << "a\r\n\r\n"
+                                       << "a\r\n";
+    QTest::newRow("empty file") << ""
+                                << "";
+    QTest::newRow("one line break") << "\r\n"
+                                    << "";
+}
+
+void tst_ScriptFile::editorText()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, editor);
+    QCOMPARE(editorTextFromFile(file), editor);
+    QCOMPARE(editorTextFromFile(QByteArrayView(file.toUtf8())), editor.toUtf8());
+}
+
+void tst_ScriptFile::fileText_data()
+{
+    QTest::addColumn<QString>("editor");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QList<int>>("trims"); // line, removed, line, removed...
+    QTest::newRow("every line ends with crlf") << "a\r\nb"
+                                               << "a\r\nb\r\n"
+                                               << QList<int>{};
+    QTest::newRow("empty last line") << "a\r\n"
+                                     << "a\r\n\r\n"
+                                     << QList<int>{};
+    QTest::newRow("trailing blanks") << "a  \r\n  b\t\r\nc"
+                                     << "a\r\n  b\r\nc\r\n"
+                                     << QList<int>{0, 2, 1, 1};
+    QTest::newRow("control characters") << QStringLiteral("x\x01 \x1f") << "x\r\n"
+                                        << QList<int>{0, 3};
+    QTest::newRow("blank line") << "a\r\n   \r\nb"
+                                << "a\r\n\r\nb\r\n"
+                                << QList<int>{1, 3};
+    QTest::newRow("lone line feed") << "a \nb"
+                                    << "a\r\nb\r\n"
+                                    << QList<int>{0, 1};
+    QTest::newRow("chinese kept") << "中文 "
+                                  << "中文\r\n"
+                                  << QList<int>{0, 1};
+}
+
+void tst_ScriptFile::fileText()
+{
+    QFETCH(QString, editor);
+    QFETCH(QString, file);
+    QFETCH(QList<int>, trims);
+    QList<LineTrim> reported;
+    QCOMPARE(fileTextFromEditor(editor, &reported), file);
+    QList<int> flat;
+    for (const LineTrim& trim : reported)
+        flat << trim.line << trim.removed;
+    QCOMPARE(flat, trims);
+}
+
+void tst_ScriptFile::read_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<TextEncoding>("encoding");
+    const QString chinese = QStringLiteral("select '岚拓' from 表;");
+    QTest::newRow("gbk") << gbk(chinese + "\r\n") << chinese << TextEncoding::Ansi;
+    QTest::newRow("utf-8") << (chinese + "\n").toUtf8() << chinese << TextEncoding::Utf8;
+    QTest::newRow("utf-8 with bom") << "\xEF\xBB\xBF" + (chinese + "\r\n\tx").toUtf8()
+                                    << chinese + "\r\n    x" << TextEncoding::Utf8Bom;
+    QTest::newRow("ascii") << QByteArray("select 1") << "select 1" << TextEncoding::Utf8;
+}
+
+void tst_ScriptFile::read()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QFETCH(TextEncoding, encoding);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.sql");
+    QVERIFY(writeAll(path, bytes));
+    const ScriptFile script = readScriptFile(path);
+    QCOMPARE(QString::fromUtf8(script.text), text);
+    QCOMPARE(script.encoding, encoding);
+}
+
+void tst_ScriptFile::readRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes"); // empty: no file
+    QTest::newRow("missing") << "missing.sql" << QByteArray();
+    // 0xFF is no lead byte in UTF-8 or GB18030: loading it would replace bytes for good.
+    QTest::newRow("neither utf-8 nor gbk") << "binary.sql" << QByteArray("select \xFF\xFE 1");
+    QTest::newRow("broken utf-8 after bom")
+        << "bom.sql" << QByteArray("\xEF\xBB\xBFselect '\xE5\xB2' 1");
+}
+
+void tst_ScriptFile::readRefused()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    if (!bytes.isEmpty())
+        QVERIFY(writeAll(path, bytes));
+    try {
+        readScriptFile(path);
+        QFAIL("no error");
+    } catch (const ScriptFileError& e) {
+        QVERIFY2(QString::fromUtf8(e.what()).contains(QDir::toNativeSeparators(path)), e.what());
+    }
+}
+
+void tst_ScriptFile::unchangedRoundTripIsByteIdentical_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("gbk") << gbk(QStringLiteral("-- 岚拓数据库\r\nselect * from 用户;\r\n\r\n"));
+    QTest::newRow("gbk, gb18030 four-byte character")
+        << gbk(QStringLiteral("select '\U0001F600';\r\n"));
+    QTest::newRow("utf-8 with bom") << "\xEF\xBB\xBF" + QStringLiteral("select '中';\r\n").toUtf8();
+    QTest::newRow("utf-8") << QStringLiteral("select '中';\r\n").toUtf8();
+}
+
+void tst_ScriptFile::unchangedRoundTripIsByteIdentical()
+{
+    QFETCH(QByteArray, bytes);
+    QTemporaryDir dir;
+    QVERIFY(writeAll(dir.filePath("in.sql"), bytes));
+    const ScriptFile script = readScriptFile(dir.filePath("in.sql"));
+    writeScriptFile(dir.filePath("out.sql"), fileTextFromEditor(QString::fromUtf8(script.text)),
+                    script.encoding);
+    QCOMPARE(readAll(dir.filePath("out.sql")), bytes);
+}
+
+void tst_ScriptFile::failedWriteKeepsOldFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("diskFull");
+    QTest::newRow("folder missing") << "missing/a.sql" << false;
+    QTest::newRow("disk full while writing") << "a.sql" << true;
+}
+
+void tst_ScriptFile::failedWriteKeepsOldFile()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, diskFull);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    const QByteArray old = "select 'old';\r\n";
+    if (diskFull)
+        QVERIFY(writeAll(path, old));
+    const QString text = QString(100000, u'x') + QStringLiteral("\r\n");
+    try {
+        std::optional<FileSizeLimit> limit;
+        if (diskFull)
+            limit.emplace(4096);
+        writeScriptFile(path, text, TextEncoding::Utf8);
+        QFAIL("no error");
+    } catch (const ScriptFileError& e) {
+        QVERIFY2(QString::fromUtf8(e.what()).contains(QDir::toNativeSeparators(path)), e.what());
+    }
+    if (diskFull)
+        QCOMPARE(readAll(path), old);
+    else
+        QVERIFY(!QFileInfo::exists(path));
+    // No temporary file is left behind.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
+             diskFull ? QStringList{QStringLiteral("a.sql")} : QStringList{});
+}
+
+void tst_ScriptFile::defaultExtension_data()
+{
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("none typed") << "/tmp/x/report"
+                                << "/tmp/x/report.sql";
+    QTest::newRow("sql typed") << "/tmp/x/report.sql"
+                               << "/tmp/x/report.sql";
+    QTest::newRow("other typed") << "/tmp/x/report.txt"
+                                 << "/tmp/x/report.txt";
+    QTest::newRow("dot in folder") << "/tmp/x.d/report"
+                                   << "/tmp/x.d/report.sql";
+}
+
+void tst_ScriptFile::defaultExtension()
+{
+    QFETCH(QString, chosen);
+    QFETCH(QString, stored);
+    QCOMPARE(withDefaultExtension(chosen, QStringLiteral(".sql")), stored);
+}
+
+QTEST_MAIN(tst_ScriptFile)
+#include "tst_ScriptFile.moc"
