@@ -1,5 +1,5 @@
 // Saves a picture of the main window with a coloured script loaded through the open button.
-// Usage: shot_ScriptEditor <output.png>
+// Usage: editor_shot <output.png>
 
 #include "FakePrompts.h"
 #include "Fonts.h"
