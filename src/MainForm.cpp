@@ -446,7 +446,7 @@ bool TfrmMain::isReadOnlyMode() const
 
 void TfrmMain::actRunExecute()
 {
-    const QString text = trimControl(mmoScript->text());
+    const QString text = trimControl(mmoScript->wholeText());
     if (!text.isEmpty())
         RunSql(text);
 }

@@ -102,6 +102,7 @@ private slots:
     void queryWithoutRows();
     void failingCommandKeepsGrid();
     void selectionRuns();
+    void nulByteDoesNotCutStatement();
     void modeToggle();
     void serverRefusesWritesInReadOnlyMode_data();
     void serverRefusesWritesInReadOnlyMode();
@@ -357,6 +358,35 @@ void tst_RunSql::selectionRuns()
     QVERIFY(r.prompts.messages.isEmpty()); // the guarded first line was not part of it
     QCOMPARE(r.grid()->rowCount(), 1);
     QCOMPARE(r.grid()->index(0, 0).data().toString(), QStringLiteral("two"));
+}
+
+void tst_RunSql::nulByteDoesNotCutStatement()
+{
+    // A script loaded from a file may hold a NUL; what follows it is still part of the
+    // statement, so the where clause is never lost.
+    Runner r(m_folder.path());
+    r.setWritable(true);
+    const QByteArray script("update runs set note = 'x'\0 where id = 2", 41);
+    r.editor()->setText(QString());
+    r.editor()->SendScintilla(QsciScintilla::SCI_ADDTEXT, uintptr_t(script.size()),
+                              script.constData());
+    const auto changedRows = [this] {
+        db::Query notes;
+        notes.setConnection(&m_admin);
+        notes.setSql(QStringLiteral("SELECT COUNT(*) FROM runs WHERE note = 'x'"));
+        notes.open();
+        return notes.result()->cell(0, 0).bytes().toByteArray().toInt();
+    };
+
+    r.trigger("actRun");
+    QCOMPARE(r.messageColour(), QColor(Qt::red)); // the server refuses the NUL
+    QCOMPARE(changedRows(), 0);
+
+    // The selection comes with the NUL as a blank.
+    r.editor()->SendScintilla(QsciScintilla::SCI_SELECTALL);
+    r.trigger("actRunSel");
+    QCOMPARE(r.message()->toPlainText(), affected(1));
+    QCOMPARE(changedRows(), 1);
 }
 
 void tst_RunSql::modeToggle()

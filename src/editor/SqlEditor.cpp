@@ -216,7 +216,7 @@ void SqlEditor::saveScript(const QString& path)
 {
     QList<LineTrim> trims;
     // Not text(): it ends at the first NUL byte, and the rest of the script would be lost.
-    const QString fileText = fileTextFromEditor(QString::fromUtf8(bytesAt(0, length())), &trims);
+    const QString fileText = fileTextFromEditor(wholeText(), &trims);
     writeScriptFile(path, fileText, m_encoding);
     if (!trims.isEmpty()) {
         beginUndoAction();
@@ -428,6 +428,11 @@ void SqlEditor::showParameterHint()
     const QString hint = m_styler->parameterHint(QString::fromUtf8(bytesAt(nameStart, nameEnd)));
     if (!hint.isEmpty())
         SendScintilla(SCI_CALLTIPSHOW, uintptr_t(m_hintPosition), hint.toUtf8().constData());
+}
+
+QString SqlEditor::wholeText() const
+{
+    return QString::fromUtf8(bytesAt(0, length()));
 }
 
 QByteArray SqlEditor::bytesAt(long start, long end) const

@@ -40,6 +40,10 @@ public:
     // True when the editor holds a single empty line.
     bool IsEditorEmpty() const;
 
+    // The whole text. Unlike text() it doesn't end at a NUL byte, so a statement is never run
+    // cut short.
+    QString wholeText() const;
+
     // Replaces the whole text with the file's (undoable). Throws ScriptFileError; the text stays
     // as it was then.
     void loadScript(const QString& path);
