@@ -31,7 +31,7 @@ public:
         : m_fileName(std::move(fileName))
     {
     }
-    QString saveFileName(QWidget*, const FileDialogSpec&) override { return m_fileName; }
+    QString saveFileName(QWidget*, const FileDialogOptions&) override { return m_fileName; }
 
 private:
     QString m_fileName;

@@ -647,11 +647,11 @@ void TfrmMain::btnSaveSqlClick()
 {
     if (mmoScript->IsEditorEmpty())
         return;
-    const FileDialogSpec spec{QStringLiteral("脚本文件另存为..."), kScriptFilter,
-                              QStringLiteral(".sql"), true};
-    const QString path = m_prompts->saveFileName(this, spec);
+    const FileDialogOptions options{QStringLiteral("脚本文件另存为..."), kScriptFilter,
+                                    QStringLiteral(".sql"), true};
+    const QString path = m_prompts->saveFileName(this, options);
     if (!path.isEmpty())
-        mmoScript->saveScript(withDefaultExtension(path, spec.defaultExtension));
+        mmoScript->saveScript(withDefaultExtension(path, options.defaultExtension));
 }
 
 } // namespace quarvel

@@ -22,7 +22,7 @@ public:
     struct Dialog
     {
         bool save;
-        FileDialogSpec spec;
+        FileDialogOptions options;
     };
 
     QList<Message> messages;
@@ -38,15 +38,15 @@ public:
         return messageAnswers.isEmpty() ? QMessageBox::Ok : messageAnswers.dequeue();
     }
 
-    QString openFileName(QWidget*, const FileDialogSpec& spec) override
+    QString openFileName(QWidget*, const FileDialogOptions& options) override
     {
-        dialogs.append({false, spec});
+        dialogs.append({false, options});
         return fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue();
     }
 
-    QString saveFileName(QWidget*, const FileDialogSpec& spec) override
+    QString saveFileName(QWidget*, const FileDialogOptions& options) override
     {
-        dialogs.append({true, spec});
+        dialogs.append({true, options});
         return fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue();
     }
 };

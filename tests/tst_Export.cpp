@@ -446,12 +446,12 @@ void tst_Export::keepsGridAndAsksForXlsx()
     QCOMPARE(grid->currentIndex(), grid->model()->index(5, 1));
     QCOMPARE(grid->selectionModel()->selectedIndexes(), selected);
     QCOMPARE(w.prompts.dialogs.size(), 1);
-    const FileDialogSpec& spec = w.prompts.dialogs.first().spec;
+    const FileDialogOptions& options = w.prompts.dialogs.first().options;
     QVERIFY(w.prompts.dialogs.first().save);
-    QCOMPARE(spec.title, QStringLiteral("结果导出为EXCEL文件"));
-    QCOMPARE(spec.filter, QStringLiteral("电子表格文件(*.xlsx)|*.xlsx"));
-    QCOMPARE(spec.defaultExtension, QStringLiteral(".xlsx"));
-    QVERIFY(spec.overwritePrompt);
+    QCOMPARE(options.title, QStringLiteral("结果导出为EXCEL文件"));
+    QCOMPARE(options.filter, QStringLiteral("电子表格文件(*.xlsx)|*.xlsx"));
+    QCOMPARE(options.defaultExtension, QStringLiteral(".xlsx"));
+    QVERIFY(options.overwritePrompt);
     QCOMPARE(readSheets(file).first()[QStringLiteral("maxRow")].toInt(), 21);
 
     // A cancelled dialog exports nothing.

@@ -116,8 +116,8 @@ void tst_MainFormScript::openReplacesText()
     QCOMPARE(w.prompts.dialogs.size(), 1);
     const FakePrompts::Dialog& dialog = w.prompts.dialogs.first();
     QVERIFY(!dialog.save);
-    QCOMPARE(dialog.spec.title, QStringLiteral("打开SQL脚本文件"));
-    QCOMPARE(dialog.spec.filter, kFilter);
+    QCOMPARE(dialog.options.title, QStringLiteral("打开SQL脚本文件"));
+    QCOMPARE(dialog.options.filter, kFilter);
     QCOMPARE(w.editor()->text(), QStringLiteral("select    1;\r\nselect 2;"));
     QVERIFY(w.saveShown());
     QVERIFY(w.prompts.messages.isEmpty());
@@ -145,10 +145,10 @@ void tst_MainFormScript::saveAsksAndWritesCrLfLines()
     QCOMPARE(w.prompts.dialogs.size(), 1);
     const FakePrompts::Dialog& dialog = w.prompts.dialogs.first();
     QVERIFY(dialog.save);
-    QCOMPARE(dialog.spec.title, QStringLiteral("脚本文件另存为..."));
-    QCOMPARE(dialog.spec.filter, kFilter);
-    QCOMPARE(dialog.spec.defaultExtension, QStringLiteral(".sql"));
-    QVERIFY(dialog.spec.overwritePrompt);
+    QCOMPARE(dialog.options.title, QStringLiteral("脚本文件另存为..."));
+    QCOMPARE(dialog.options.filter, kFilter);
+    QCOMPARE(dialog.options.defaultExtension, QStringLiteral(".sql"));
+    QVERIFY(dialog.options.overwritePrompt);
 
     // A new text is UTF-8; the empty last line is a line too.
     QCOMPARE(readAll(w.path("out.sql")), QStringLiteral("select 1\r\nfrom 表\r\n\r\n").toUtf8());

@@ -26,18 +26,19 @@ QMessageBox::StandardButton WidgetPrompts::message(QWidget* parent, QMessageBox:
 
 namespace {
 
-QString runFileDialog(QWidget* parent, const FileDialogSpec& spec, QFileDialog::AcceptMode mode)
+QString runFileDialog(QWidget* parent, const FileDialogOptions& options,
+                      QFileDialog::AcceptMode mode)
 {
-    QFileDialog dialog(parent, spec.title);
+    QFileDialog dialog(parent, options.title);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                        : QFileDialog::AnyFile);
-    dialog.setNameFilter(toQtFilter(spec.filter));
-    QString suffix = spec.defaultExtension;
+    dialog.setNameFilter(toQtFilter(options.filter));
+    QString suffix = options.defaultExtension;
     if (suffix.startsWith(QLatin1Char('.')))
         suffix.remove(0, 1);
     dialog.setDefaultSuffix(suffix);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, !spec.overwritePrompt);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !options.overwritePrompt);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();
@@ -45,14 +46,14 @@ QString runFileDialog(QWidget* parent, const FileDialogSpec& spec, QFileDialog::
 
 } // namespace
 
-QString WidgetPrompts::openFileName(QWidget* parent, const FileDialogSpec& spec)
+QString WidgetPrompts::openFileName(QWidget* parent, const FileDialogOptions& options)
 {
-    return runFileDialog(parent, spec, QFileDialog::AcceptOpen);
+    return runFileDialog(parent, options, QFileDialog::AcceptOpen);
 }
 
-QString WidgetPrompts::saveFileName(QWidget* parent, const FileDialogSpec& spec)
+QString WidgetPrompts::saveFileName(QWidget* parent, const FileDialogOptions& options)
 {
-    return runFileDialog(parent, spec, QFileDialog::AcceptSave);
+    return runFileDialog(parent, options, QFileDialog::AcceptSave);
 }
 
 } // namespace quarvel

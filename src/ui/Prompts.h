@@ -10,7 +10,7 @@ namespace quarvel {
 // A file dialog as the program describes it: the filter in the "description|*.ext" form used
 // throughout the program, a default extension such as ".sql" (appended when the user types
 // none), and whether an existing file asks before being overwritten.
-struct FileDialogSpec
+struct FileDialogOptions
 {
     QString title;
     QString filter;
@@ -30,8 +30,8 @@ public:
                                                 QMessageBox::StandardButtons buttons) = 0;
 
     // The chosen file name, or an empty string when the user cancels.
-    virtual QString openFileName(QWidget* parent, const FileDialogSpec& spec) = 0;
-    virtual QString saveFileName(QWidget* parent, const FileDialogSpec& spec) = 0;
+    virtual QString openFileName(QWidget* parent, const FileDialogOptions& options) = 0;
+    virtual QString saveFileName(QWidget* parent, const FileDialogOptions& options) = 0;
 };
 
 // The real dialogs.
@@ -41,8 +41,8 @@ public:
     QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon,
                                         const QString& caption, const QString& text,
                                         QMessageBox::StandardButtons buttons) override;
-    QString openFileName(QWidget* parent, const FileDialogSpec& spec) override;
-    QString saveFileName(QWidget* parent, const FileDialogSpec& spec) override;
+    QString openFileName(QWidget* parent, const FileDialogOptions& options) override;
+    QString saveFileName(QWidget* parent, const FileDialogOptions& options) override;
 };
 
 // "Script files(*.sql)|*.sql|All|*.*" -> "Script files(*.sql) (*.sql);;All (*.*)", the form Qt's
