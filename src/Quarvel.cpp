@@ -5,6 +5,9 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 namespace {
 
@@ -40,6 +43,13 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/res/quarvel.png")));
     QApplication::setDesktopFileName(QStringLiteral("quarvel"));
     quarvel::installFontSubstitutes();
+
+    // Every text of the program is Chinese; the standard buttons and dialogs should be too,
+    // whatever the system's language.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
 
     quarvel::TfrmMain frmMain;
     frmMain.show();
