@@ -20,11 +20,14 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override
     {
-        bool handled = false;
-        quarvel::WidgetPrompts prompts;
-        quarvel::runGuarded(prompts, activeWindow(),
-                            [&] { handled = QApplication::notify(receiver, event); });
-        return handled;
+        // Plain try/catch: this runs for every event, so nothing is set up unless one throws.
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (...) {
+            quarvel::WidgetPrompts prompts;
+            quarvel::showErrorReport(prompts, activeWindow(), quarvel::currentExceptionText());
+            return false;
+        }
     }
 };
 

@@ -1,8 +1,7 @@
 #include "ErrorReport.h"
 
-#include "Prompts.h"
-
 #include "AppInfo.h"
+#include "Prompts.h"
 
 #include <exception>
 
@@ -13,19 +12,26 @@ void showErrorReport(Prompts& prompts, QWidget* parent, const QString& text)
     prompts.message(parent, QMessageBox::Critical, appTitle(), text, QMessageBox::Ok);
 }
 
+QString currentExceptionText()
+{
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
 bool runGuarded(Prompts& prompts, QWidget* parent, const std::function<void()>& handler)
 {
-    QString text;
     try {
         handler();
         return true;
-    } catch (const std::exception& e) {
-        text = QString::fromUtf8(e.what());
     } catch (...) {
-        text = QStringLiteral("Unknown error");
+        showErrorReport(prompts, parent, currentExceptionText());
+        return false;
     }
-    showErrorReport(prompts, parent, text);
-    return false;
 }
 
 } // namespace quarvel
