@@ -141,10 +141,12 @@ private:
     std::vector<std::function<void()>> m_restore;
 };
 
-void setTextColour(QWidget* widget, const QColor& colour)
+// The colour a label's caption (WindowText) or an editor's text (Text) is drawn in.
+void setTextColour(QWidget* widget, const QColor& colour,
+                   QPalette::ColorRole role = QPalette::WindowText)
 {
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(role, colour);
     widget->setPalette(palette);
 }
 
@@ -203,6 +205,12 @@ void TfrmMain::setPrompts(Prompts* prompts)
     m_prompts = prompts ? prompts : m_ownPrompts.get();
 }
 
+std::function<void()> TfrmMain::guarded(void (TfrmMain::*handler)())
+{
+    return
+        [this, handler] { runGuarded(*m_prompts, this, [this, handler] { (this->*handler)(); }); };
+}
+
 void TfrmMain::buildComponents()
 {
     auto* formLayout = new QVBoxLayout(this);
@@ -254,8 +262,7 @@ void TfrmMain::buildComponents()
     btnExportFile = makeGlyphButton(pnl1, QStringLiteral("btnExportFile"), QStringLiteral("export"),
                                     QStringLiteral("Month View"),
                                     QStringLiteral("导出查询结果为EXCEL文件"), {1, 142, 27, 27});
-    connect(btnExportFile, &QToolButton::clicked, this,
-            [this] { runGuarded(*m_prompts, this, [this] { btnExportFileClick(); }); });
+    connect(btnExportFile, &QToolButton::clicked, this, guarded(&TfrmMain::btnExportFileClick));
 
     btnRun = makeRunButton(pnlTop, QStringLiteral("btnRun"), {37, 4, 121, 42});
     btnRunSel = makeRunButton(pnlTop, QStringLiteral("btnRunSel"), {38, 56, 121, 42});
@@ -344,8 +351,7 @@ void TfrmMain::buildActions()
         action->setShortcutContext(Qt::WindowShortcut);
         // The shortcut lives on the window, also for actModal, which no control shows.
         addAction(action);
-        connect(action, &QAction::triggered, this,
-                [this, handler] { runGuarded(*m_prompts, this, [&] { (this->*handler)(); }); });
+        connect(action, &QAction::triggered, this, guarded(handler));
         return action;
     };
     actRun = makeAction(QStringLiteral("actRun"), QStringLiteral("执行(CTRL+R)"),
@@ -573,9 +579,7 @@ void TfrmMain::OpenQuery(db::Query* query, const QString& text)
 
 void TfrmMain::setResultColour(const QColor& colour)
 {
-    QPalette palette = mmoResult->palette();
-    palette.setColor(QPalette::Text, colour);
-    mmoResult->setPalette(palette);
+    setTextColour(mmoResult, colour, QPalette::Text);
 }
 
 void TfrmMain::reconnectIfLost()
@@ -607,9 +611,6 @@ void TfrmMain::applySessionMode(bool readOnly)
 
 void TfrmMain::wireScriptEditor()
 {
-    auto guarded = [this](auto handler) {
-        return [this, handler] { runGuarded(*m_prompts, this, [&] { (this->*handler)(); }); };
-    };
     connect(mmoScript, &SqlEditor::textChanged, this, guarded(&TfrmMain::mmoScriptChange));
     connect(btnOpenSql, &QToolButton::clicked, this, guarded(&TfrmMain::btnOpenSqlClick));
     connect(btnSaveSql, &QToolButton::clicked, this, guarded(&TfrmMain::btnSaveSqlClick));

@@ -6,6 +6,7 @@
 
 #include <QFrame>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -83,6 +84,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // A slot that runs the handler so that whatever it throws ends in the default error report.
+    std::function<void()> guarded(void (TfrmMain::*handler)());
     void buildComponents();
     void buildActions();
     void FormCreate();
