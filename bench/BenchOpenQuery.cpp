@@ -27,12 +27,6 @@ namespace {
 constexpr int kRows = 1000000;
 const QString kSelect = QStringLiteral("select * from bench_rows");
 
-db::ConnectionParams params()
-{
-    const test::TestDb db = test::testDb();
-    return {db.database, db.host, db.port, db.user, db.password};
-}
-
 long rssKiB()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -46,28 +40,26 @@ long rssKiB()
 
 void fillTable(db::Connection& connection)
 {
-    db::Query count;
-    count.setConnection(&connection);
-    count.setSql(QStringLiteral("select count(*) from bench_rows"));
     try {
-        count.open();
-        if (count.result()->cell(0, 0).bytes().toByteArray().toInt() == kRows)
+        if (test::firstCell(connection, QStringLiteral("select count(*) from bench_rows"))
+                .toInt() == kRows)
             return;
     } catch (const db::DbError&) {
     }
     std::printf("filling bench_rows with %d rows...\n", kRows);
-    db::Command fill(connection);
-    fill.setSql(QStringLiteral(
-        "drop table if exists bench_rows;"
-        "create table bench_rows (id int primary key, code char(8), name varchar(40),"
-        " amount decimal(12,2), ratio double, created datetime, day date, note varchar(100),"
-        " flag tinyint, big bigint);"
-        "insert into bench_rows select seq, lpad(seq % 100000, 8, '0'), concat('名称-', seq),"
-        " seq / 100, seq / 7, '2024-01-01' + interval seq second, '2024-01-01' + interval seq % "
-        "3000 day,"
-        " if(seq % 5 = 0, null, repeat('note ', 1 + seq % 8)), seq % 2, seq * 1000003"
-        " from seq_1_to_1000000"));
-    fill.execute();
+    test::execSql(
+        connection,
+        QStringLiteral(
+            "drop table if exists bench_rows;"
+            "create table bench_rows (id int primary key, code char(8), name varchar(40),"
+            " amount decimal(12,2), ratio double, created datetime, day date, note varchar(100),"
+            " flag tinyint, big bigint);"
+            "insert into bench_rows select seq, lpad(seq % 100000, 8, '0'), concat('名称-', seq),"
+            " seq / 100, seq / 7, '2024-01-01' + interval seq second, '2024-01-01' + interval seq "
+            "% "
+            "3000 day,"
+            " if(seq % 5 = 0, null, repeat('note ', 1 + seq % 8)), seq % 2, seq * 1000003"
+            " from seq_1_to_1000000"));
 }
 
 double median(std::vector<double> v)
@@ -79,7 +71,7 @@ double median(std::vector<double> v)
 // (a) the client library alone.
 double bareOpen()
 {
-    const db::ConnectionParams p = params();
+    const db::ConnectionParams p = test::testDbParams();
     MYSQL* mysql = mysql_init(nullptr);
     if (!mysql_real_connect(mysql, p.server.toUtf8(), p.user.toUtf8(), p.password.toUtf8(),
                             p.database.toUtf8(), unsigned(p.port), nullptr, 0)) {
@@ -135,7 +127,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
 
     db::Connection connection;
-    connection.open(params());
+    connection.open(test::testDbParams());
     fillTable(connection);
 
     db::Query query;
@@ -176,7 +168,7 @@ int main(int argc, char* argv[])
     form.setPrompts(&prompts);
     QElapsedTimer timer;
     timer.start();
-    form.connection().open(params());
+    form.connection().open(test::testDbParams());
     const double connect = double(timer.nsecsElapsed()) / 1e9;
     timer.restart();
     form.OpenQuery(form.findChild<db::Query*>(QStringLiteral("qrySelect")), kSelect);

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "SettingCodec.h"
+#include "Statement.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,6 +38,28 @@ TestDb testDb()
             qEnvironmentVariable("QUARVEL_TEST_DB_USER", QStringLiteral("quarvel")),
             qEnvironmentVariable("QUARVEL_TEST_DB_PASSWORD", QStringLiteral("quarvel-test")),
             qEnvironmentVariable("QUARVEL_TEST_DB_NAME", QStringLiteral("velmora"))};
+}
+
+db::ConnectionParams testDbParams()
+{
+    const TestDb db = testDb();
+    return {db.database, db.host, db.port, db.user, db.password};
+}
+
+void execSql(db::Connection& connection, const QString& sql)
+{
+    db::Command command(connection);
+    command.setSql(sql);
+    command.execute();
+}
+
+QByteArray firstCell(db::Connection& connection, const QString& sql)
+{
+    db::Query query;
+    query.setConnection(&connection);
+    query.setSql(sql);
+    query.open();
+    return query.result()->cell(0, 0).bytes().toByteArray();
 }
 
 bool writeConnectionConfig(const QString& folder, const TestDb& db)

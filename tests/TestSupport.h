@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Connection.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -24,6 +26,15 @@ struct TestDb
     QString database;
 };
 TestDb testDb();
+
+// The test server's parameters for a direct connection.
+db::ConnectionParams testDbParams();
+
+// Runs statements for a test's own setup or checks; throws DbError.
+void execSql(db::Connection& connection, const QString& sql);
+
+// The first cell of the first row of a query, as the server sent it.
+QByteArray firstCell(db::Connection& connection, const QString& sql);
 
 // Writes <folder>/conf/config.ini with the [Database] keys, scrambled as the program reads them.
 bool writeConnectionConfig(const QString& folder, const TestDb& db);

@@ -15,18 +15,7 @@ using namespace quarvel::db;
 
 namespace {
 
-ConnectionParams testParams()
-{
-    const test::TestDb db = test::testDb();
-    return {db.database, db.host, db.port, db.user, db.password};
-}
-
-void exec(Connection& connection, const QString& sql)
-{
-    Command command(connection);
-    command.setSql(sql);
-    command.execute();
-}
+using test::execSql;
 
 } // namespace
 
@@ -53,15 +42,16 @@ private:
 
 void tst_Database::initTestCase()
 {
-    QVERIFY_THROWS_NO_EXCEPTION(m_connection.open(testParams()));
-    exec(m_connection, QStringLiteral("DROP TABLE IF EXISTS kinds"));
-    exec(m_connection,
-         QStringLiteral("CREATE TABLE kinds (vc VARCHAR(10), vcbin VARCHAR(10) COLLATE utf8mb4_bin,"
-                        " ch CHAR(4), en ENUM('a','b'), st SET('x','y'), tx TEXT, lt LONGTEXT,"
-                        " bl BLOB, lb LONGBLOB, vb VARBINARY(8), bn BINARY(4), i INT, bi BIGINT,"
-                        " yr YEAR, de DECIMAL(10,2), db DOUBLE, fl FLOAT, d DATE, dt DATETIME,"
-                        " ts TIMESTAMP NULL, tm TIME, bt BIT(8), js JSON, g GEOMETRY)"));
-    exec(m_connection, QStringLiteral("INSERT INTO kinds (vc) VALUES ('x')"));
+    QVERIFY_THROWS_NO_EXCEPTION(m_connection.open(test::testDbParams()));
+    execSql(m_connection, QStringLiteral("DROP TABLE IF EXISTS kinds"));
+    execSql(
+        m_connection,
+        QStringLiteral("CREATE TABLE kinds (vc VARCHAR(10), vcbin VARCHAR(10) COLLATE utf8mb4_bin,"
+                       " ch CHAR(4), en ENUM('a','b'), st SET('x','y'), tx TEXT, lt LONGTEXT,"
+                       " bl BLOB, lb LONGBLOB, vb VARBINARY(8), bn BINARY(4), i INT, bi BIGINT,"
+                       " yr YEAR, de DECIMAL(10,2), db DOUBLE, fl FLOAT, d DATE, dt DATETIME,"
+                       " ts TIMESTAMP NULL, tm TIME, bt BIT(8), js JSON, g GEOMETRY)"));
+    execSql(m_connection, QStringLiteral("INSERT INTO kinds (vc) VALUES ('x')"));
 }
 
 void tst_Database::fieldKinds_data()
@@ -152,8 +142,8 @@ void tst_Database::randomRowAccess()
 
 void tst_Database::commandSumsAffectedRows()
 {
-    exec(m_connection, QStringLiteral("DROP TABLE IF EXISTS multi"));
-    exec(m_connection, QStringLiteral("CREATE TABLE multi (a INT)"));
+    execSql(m_connection, QStringLiteral("DROP TABLE IF EXISTS multi"));
+    execSql(m_connection, QStringLiteral("CREATE TABLE multi (a INT)"));
     Command command(m_connection);
     command.setSql(QStringLiteral("INSERT INTO multi VALUES (1),(2),(3); SELECT * FROM multi;"
                                   " UPDATE multi SET a = a + 10 WHERE a > 1"));
@@ -186,8 +176,8 @@ void tst_Database::queryKeepsFirstResultWithColumns()
 
 void tst_Database::firstErrorStopsTheRun()
 {
-    exec(m_connection, QStringLiteral("DROP TABLE IF EXISTS stops"));
-    exec(m_connection, QStringLiteral("CREATE TABLE stops (a INT)"));
+    execSql(m_connection, QStringLiteral("DROP TABLE IF EXISTS stops"));
+    execSql(m_connection, QStringLiteral("CREATE TABLE stops (a INT)"));
     Command command(m_connection);
     command.setSql(QStringLiteral("INSERT INTO stops VALUES (1); SELECT nope FROM stops;"
                                   " INSERT INTO stops VALUES (2)"));
@@ -220,13 +210,10 @@ void tst_Database::errorsCarryServerText()
 void tst_Database::lostConnectionIsMarkedAndReopened()
 {
     Connection victim;
-    victim.open(testParams());
-    Query id;
-    id.setConnection(&victim);
-    id.setSql(QStringLiteral("SELECT CONNECTION_ID()"));
-    id.open();
-    const QString connectionId = QString::fromLatin1(id.result()->cell(0, 0).bytes().toByteArray());
-    exec(m_connection, QStringLiteral("KILL CONNECTION ") + connectionId);
+    victim.open(test::testDbParams());
+    const QString connectionId =
+        QString::fromLatin1(test::firstCell(victim, QStringLiteral("SELECT CONNECTION_ID()")));
+    execSql(m_connection, QStringLiteral("KILL CONNECTION ") + connectionId);
 
     Command command(victim);
     command.setSql(QStringLiteral("DO 1"));

@@ -171,9 +171,7 @@ void tst_Export::initTestCase()
     QVERIFY2(!QStringLiteral(QUARVEL_XLSX_PYTHON).isEmpty(),
              "no Python 3 with openpyxl found at configure time");
     QVERIFY(test::writeConnectionConfig(m_base.path(), test::testDb()));
-    const test::TestDb db = test::testDb();
-    QVERIFY_THROWS_NO_EXCEPTION(
-        m_admin.open({db.database, db.host, db.port, db.user, db.password}));
+    QVERIFY_THROWS_NO_EXCEPTION(m_admin.open(test::testDbParams()));
     exec(QStringLiteral("DROP TABLE IF EXISTS export_kinds"));
     exec(QStringLiteral(
         "CREATE TABLE export_kinds (id INT PRIMARY KEY, name VARCHAR(20), code CHAR(6),"
@@ -197,9 +195,7 @@ void tst_Export::init()
 
 void tst_Export::exec(const QString& sql)
 {
-    db::Command command(m_admin);
-    command.setSql(sql);
-    command.execute();
+    test::execSql(m_admin, sql);
 }
 
 // The kinds table exported once, its only sheet.

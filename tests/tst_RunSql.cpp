@@ -36,12 +36,6 @@ QString affected(int n)
     return QStringLiteral("SQL语句执行完毕！共影响了 %1 条数据库记录。").arg(n);
 }
 
-db::ConnectionParams testParams()
-{
-    const test::TestDb db = test::testDb();
-    return {db.database, db.host, db.port, db.user, db.password};
-}
-
 // A window connected to the test database, with helpers to run text and look at the outcome.
 struct Runner : StartedWindow
 {
@@ -121,7 +115,7 @@ private:
 void tst_RunSql::initTestCase()
 {
     QVERIFY(test::writeConnectionConfig(m_folder.path(), test::testDb()));
-    QVERIFY_THROWS_NO_EXCEPTION(m_admin.open(testParams()));
+    QVERIFY_THROWS_NO_EXCEPTION(m_admin.open(test::testDbParams()));
     exec(QStringLiteral("DROP PROCEDURE IF EXISTS wipe_runs"));
     exec(QStringLiteral("CREATE TABLE IF NOT EXISTS runs (id INT PRIMARY KEY, note VARCHAR(50))"));
     exec(QStringLiteral("CREATE PROCEDURE wipe_runs() DELETE FROM runs"));
@@ -135,18 +129,12 @@ void tst_RunSql::init()
 
 void tst_RunSql::exec(const QString& sql)
 {
-    db::Command command(m_admin);
-    command.setSql(sql);
-    command.execute();
+    test::execSql(m_admin, sql);
 }
 
 int tst_RunSql::rowsInTable()
 {
-    db::Query query;
-    query.setConnection(&m_admin);
-    query.setSql(QStringLiteral("SELECT COUNT(*) FROM runs"));
-    query.open();
-    return query.result()->cell(0, 0).bytes().toByteArray().toInt();
+    return test::firstCell(m_admin, QStringLiteral("SELECT COUNT(*) FROM runs")).toInt();
 }
 
 void tst_RunSql::dispatch_data()
@@ -371,11 +359,9 @@ void tst_RunSql::nulByteDoesNotCutStatement()
     r.editor()->SendScintilla(QsciScintilla::SCI_ADDTEXT, uintptr_t(script.size()),
                               script.constData());
     const auto changedRows = [this] {
-        db::Query notes;
-        notes.setConnection(&m_admin);
-        notes.setSql(QStringLiteral("SELECT COUNT(*) FROM runs WHERE note = 'x'"));
-        notes.open();
-        return notes.result()->cell(0, 0).bytes().toByteArray().toInt();
+        return test::firstCell(m_admin,
+                               QStringLiteral("SELECT COUNT(*) FROM runs WHERE note = 'x'"))
+            .toInt();
     };
 
     r.trigger("actRun");
