@@ -4,8 +4,15 @@
 #include "Statement.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+
+#include <csignal>
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 namespace quarvel::test {
 
@@ -61,6 +68,59 @@ QByteArray firstCell(db::Connection& connection, const QString& sql)
     query.open();
     return query.result()->cell(0, 0).bytes().toByteArray();
 }
+
+#ifdef Q_OS_UNIX
+FileSizeLimit::FileSizeLimit(qint64 bytes)
+{
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    m_old = qint64(limit.rlim_cur);
+    m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = rlim_t(bytes);
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        qFatal("setrlimit(RLIMIT_FSIZE) failed");
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = rlim_t(m_old);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, m_oldHandler);
+}
+
+namespace {
+constexpr uid_t kNobody = 65534;
+}
+
+OrdinaryUser::OrdinaryUser(const QString& folder)
+{
+    if (geteuid() != 0)
+        return;
+    const auto handOver = [](const QString& path) {
+        if (chown(QFile::encodeName(path).constData(), kNobody, kNobody) != 0)
+            qFatal("chown %s failed", qPrintable(path));
+    };
+    handOver(folder);
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        handOver(it.next());
+    // The folder's parents must let that user through.
+    for (QDir dir(folder); dir.cdUp() && !dir.isRoot();)
+        QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther);
+    if (setegid(kNobody) != 0 || seteuid(kNobody) != 0)
+        qFatal("seteuid failed");
+    m_switched = true;
+}
+
+OrdinaryUser::~OrdinaryUser()
+{
+    if (m_switched && (seteuid(0) != 0 || setegid(0) != 0))
+        qFatal("could not become root again");
+}
+#endif
 
 bool writeConnectionConfig(const QString& folder, const TestDb& db)
 {

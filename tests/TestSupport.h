@@ -36,6 +36,36 @@ void execSql(db::Connection& connection, const QString& sql);
 // The first cell of the first row of a query, as the server sent it.
 QByteArray firstCell(db::Connection& connection, const QString& sql);
 
+// Files may grow to `bytes` at most while this lives: a full disk, even for root. Keep test
+// output out of its lifetime (the log is a file too).
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(qint64 bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    qint64 m_old;
+    void (*m_oldHandler)(int);
+};
+
+// While this lives the process acts as an ordinary user, so that file permissions apply even
+// when the tests run as root; `folder` and everything in it is handed to that user first. Does
+// nothing for a user that is not root.
+class OrdinaryUser
+{
+public:
+    explicit OrdinaryUser(const QString& folder);
+    ~OrdinaryUser();
+    OrdinaryUser(const OrdinaryUser&) = delete;
+    OrdinaryUser& operator=(const OrdinaryUser&) = delete;
+
+private:
+    bool m_switched = false;
+};
+
 // Writes <folder>/conf/config.ini with the [Database] keys, scrambled as the program reads them.
 bool writeConnectionConfig(const QString& folder, const TestDb& db);
 

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 using namespace quarvel;
 using quarvel::test::readAll;
 using quarvel::test::writeAll;
@@ -385,7 +387,10 @@ void tst_IniFile::writeFailure_data()
 
     QTest::newRow("missing folder") << "missingFolder" << quarvel << topHeight << v300;
     QTest::newRow("parent is a file") << "parentIsFile" << quarvel << topHeight << v300;
-    QTest::newRow("read-only folder") << "readOnlyFolder" << quarvel << topHeight << v300;
+    QTest::newRow("folder takes no new files, file read-only")
+        << "lockedFolder" << quarvel << topHeight << v300;
+    // Buffered, a failed write this small only shows in the final flush.
+    QTest::newRow("disk full") << "diskFull" << quarvel << topHeight << v300;
     QTest::newRow("path is a folder") << "pathIsFolder" << quarvel << topHeight << v300;
     // Line breaks or '=' would write other keys or sections than the caller asked for.
     QTest::newRow("line break in value")
@@ -421,42 +426,45 @@ void tst_IniFile::writeFailure()
         QVERIFY(writeAll(dir.filePath(QStringLiteral("conf")), original));
         untouched = dir.filePath(QStringLiteral("conf"));
         path = dir.filePath(QStringLiteral("conf/config.ini"));
-    } else if (setup == "readOnlyFolder") {
+    } else if (setup == "lockedFolder") {
         const QString folder = dir.filePath(QStringLiteral("conf"));
         path = untouched = folder + QStringLiteral("/config.ini");
         QVERIFY(writeAll(path, original));
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
         QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-        QFile probe(folder + QStringLiteral("/probe"));
-        if (probe.open(QIODevice::WriteOnly)) {
-            probe.close();
-            probe.remove();
-            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-            QSKIP("Folder permissions are not enforced for this user (root?)");
-        }
     } else if (setup == "pathIsFolder") {
         path = dir.filePath(QStringLiteral("config.ini"));
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("config.ini")));
-    } else {
+    } else { // existingFile, diskFull
         path = untouched = dir.filePath(QStringLiteral("config.ini"));
         QVERIFY(writeAll(path, original));
     }
 
     const QString expected = QStringLiteral("Unable to write to ") + QDir::toNativeSeparators(path);
-    try {
-        IniFile(path).writeString(section, key, value);
-        QFAIL("no IniWriteError thrown");
-    } catch (const IniWriteError& e) {
-        QCOMPARE(QString::fromUtf8(e.what()), expected);
-        QCOMPARE(e.text(), expected);
+    QString error = QStringLiteral("no IniWriteError thrown");
+    {
+        std::optional<test::OrdinaryUser> user;
+        if (setup == "lockedFolder")
+            user.emplace(QFileInfo(path).path());
+        std::optional<test::FileSizeLimit> limit;
+        if (setup == "diskFull")
+            limit.emplace(8);
+        try {
+            IniFile(path).writeString(section, key, value);
+        } catch (const IniWriteError& e) {
+            error = e.text();
+            QCOMPARE(QString::fromUtf8(e.what()), error);
+        }
     }
+    QCOMPARE(error, expected);
 
-    if (setup == "readOnlyFolder")
+    if (setup == "lockedFolder")
         QFile::setPermissions(QFileInfo(path).path(),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     if (!untouched.isEmpty())
         QCOMPARE(readAll(untouched), original);
     // No temporary file left beside it either.
-    if (setup == "existingFile")
+    if (setup == "existingFile" || setup == "diskFull")
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("config.ini")});
 }

@@ -16,9 +16,6 @@
 #include <QToolButton>
 #include <QUrl>
 
-#include <csignal>
-#include <sys/resource.h>
-
 using namespace quarvel;
 using test::FakePrompts;
 using test::readAll;
@@ -85,6 +82,7 @@ private slots:
     void emptyEditorIsNotSaved();
     void gbkScriptIsSavedBackInGbk();
     void droppedFilesLoadInTurn();
+    void failedSaveKeepsOldFileAndText_data();
     void failedSaveKeepsOldFileAndText();
     void failedOpenKeepsText();
 };
@@ -192,25 +190,27 @@ void tst_MainFormScript::droppedFilesLoadInTurn()
     QVERIFY(w.prompts.messages.isEmpty());
 }
 
+void tst_MainFormScript::failedSaveKeepsOldFileAndText_data()
+{
+    QTest::addColumn<int>("textSize");
+    QTest::newRow("beyond the write buffer") << 100000;
+    QTest::newRow("within the write buffer") << 40;
+}
+
 void tst_MainFormScript::failedSaveKeepsOldFileAndText()
 {
+    QFETCH(int, textSize);
     Window w;
     const QByteArray old = "select 'old';\r\n";
     QVERIFY(writeAll(w.path("a.sql"), old));
-    const QString text = QString(100000, u'x') + QStringLiteral("   ");
+    const QString text = QString(textSize, u'x') + QStringLiteral("   ");
     w.editor()->setText(text);
     w.prompts.fileAnswers << w.path("a.sql");
-
-    // A full disk, even for root: the file may not grow past 4 KiB.
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit limit = saved;
-    limit.rlim_cur = 4096;
-    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &limit);
-    w.button("btnSaveSql")->click();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, handler);
+    {
+        // A full disk: the file may not grow past 8 bytes.
+        test::FileSizeLimit limit(8);
+        w.button("btnSaveSql")->click();
+    }
 
     QCOMPARE(w.prompts.messages.size(), 1);
     const FakePrompts::Message& report = w.prompts.messages.first();

@@ -6,9 +6,13 @@
 #include "MainForm.h"
 #include "TestSupport.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace quarvel;
 
@@ -21,9 +25,18 @@ struct Run
     QString err;
 };
 
-Run quarvelConfig(const QStringList& args, const QByteArray& input = {})
+// `fileSizeLimit` > 0: the tool's files may not grow beyond it (a full disk).
+Run quarvelConfig(const QStringList& args, const QByteArray& input = {}, qint64 fileSizeLimit = 0)
 {
     QProcess process;
+    if (fileSizeLimit > 0)
+        process.setChildProcessModifier([fileSizeLimit] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{};
+            getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = rlim_t(fileSizeLimit);
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
     process.start(QStringLiteral(QUARVEL_CONFIG_EXE), args);
     if (!process.waitForStarted())
         return {};
@@ -35,14 +48,18 @@ Run quarvelConfig(const QStringList& args, const QByteArray& input = {})
             QString::fromUtf8(process.readAllStandardError())};
 }
 
-Run configure(const QString& folder, const test::TestDb& db)
+Run configure(const QString& folder, const test::TestDb& db, qint64 fileSizeLimit = 0)
 {
     return quarvelConfig({folder, QStringLiteral("--database"), db.database,
                           QStringLiteral("--server"), db.host, QStringLiteral("--port"),
                           QString::number(db.port), QStringLiteral("--user"), db.user,
                           QStringLiteral("--password-stdin")},
-                         db.password.toUtf8() + '\n');
+                         db.password.toUtf8() + '\n', fileSizeLimit);
 }
+
+constexpr QFile::Permissions kOthersAccess = QFile::ReadGroup | QFile::WriteGroup |
+                                             QFile::ExeGroup | QFile::ReadOther |
+                                             QFile::WriteOther | QFile::ExeOther;
 
 } // namespace
 
@@ -53,6 +70,8 @@ class tst_QuarvelConfig : public QObject
 private slots:
     void writtenValuesAreReadAndConnectWithProgram();
     void updatesOnlyDatabaseKeys();
+    void newFileIsTheOwnersAlone();
+    void fullDiskKeepsOldFileAndFails();
     void checkPrintsServerError();
     void rejectsBadInput();
 };
@@ -105,6 +124,37 @@ void tst_QuarvelConfig::updatesOnlyDatabaseKeys()
     QVERIFY(after.startsWith(before));
     QCOMPARE(readTopHeight(dir.path()), 240);
     QCOMPARE(resolveConnectionSettings(dir.path()).user, QStringLiteral("操作员"));
+}
+
+void tst_QuarvelConfig::newFileIsTheOwnersAlone()
+{
+    QTemporaryDir dir;
+    QCOMPARE(configure(dir.path(), test::testDb()).exitCode, 0);
+    const QString ini = configIniPath(dir.path());
+    QCOMPARE(QFile::permissions(ini) & kOthersAccess, QFile::Permissions());
+
+    // An existing file keeps the mode its owner gave it.
+    QTemporaryDir other;
+    const QString existing = configIniPath(other.path());
+    QVERIFY(test::writeAll(existing, "[Quarvel]\r\nTopHeight=200\r\n"));
+    const QFile::Permissions given = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+    QVERIFY(QFile::setPermissions(existing, given));
+    QCOMPARE(configure(other.path(), test::testDb()).exitCode, 0);
+    QCOMPARE(QFile::permissions(existing) & (kOthersAccess | QFile::ReadOwner | QFile::WriteOwner),
+             given);
+}
+
+void tst_QuarvelConfig::fullDiskKeepsOldFileAndFails()
+{
+    QTemporaryDir dir;
+    const QString ini = configIniPath(dir.path());
+    const QByteArray before = "[Quarvel]\r\nTopHeight=240\r\n";
+    QVERIFY(test::writeAll(ini, before));
+    const Run written = configure(dir.path(), test::testDb(), 16);
+    QCOMPARE(written.exitCode, 1);
+    QVERIFY2(written.err.contains(QStringLiteral("Unable to write to ")), qPrintable(written.err));
+    QVERIFY2(!written.out.contains(QStringLiteral("wrote")), qPrintable(written.out));
+    QCOMPARE(test::readAll(ini), before);
 }
 
 void tst_QuarvelConfig::checkPrintsServerError()

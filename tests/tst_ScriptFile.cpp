@@ -5,13 +5,12 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <optional>
-#include <sys/resource.h>
 
 using namespace quarvel;
 using test::readAll;
@@ -26,31 +25,6 @@ QByteArray gbk(const QString& text)
     QStringEncoder encoder("GB18030");
     return encoder.encode(text);
 }
-
-// Files may grow to `bytes` at most while this lives (a full disk, even for root).
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-};
 
 } // namespace
 
@@ -71,6 +45,7 @@ private slots:
     void unchangedRoundTripIsByteIdentical();
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
+    void writeInPlaceWhenFolderTakesNoNewFiles();
     void defaultExtension_data();
     void defaultExtension();
 };
@@ -222,37 +197,92 @@ void tst_ScriptFile::unchangedRoundTripIsByteIdentical()
 void tst_ScriptFile::failedWriteKeepsOldFile_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("diskFull");
-    QTest::newRow("folder missing") << "missing/a.sql" << false;
-    QTest::newRow("disk full while writing") << "a.sql" << true;
+    QTest::addColumn<qint64>("sizeLimit"); // 0: none
+    QTest::addColumn<int>("textSize");
+    QTest::addColumn<bool>("lockedFolder"); // takes no new files; the old file is read-only
+    QTest::newRow("folder missing") << "missing/a.sql" << qint64(0) << 100 << false;
+    QTest::newRow("disk full, text beyond the write buffer")
+        << "a.sql" << qint64(4096) << 100000 << false;
+    // Buffered, a failed write this small only shows in the final flush.
+    QTest::newRow("disk full, text within the write buffer")
+        << "a.sql" << qint64(8) << 100 << false;
+    QTest::newRow("locked folder, read-only file") << "a.sql" << qint64(0) << 100 << true;
 }
 
 void tst_ScriptFile::failedWriteKeepsOldFile()
 {
     QFETCH(QString, name);
-    QFETCH(bool, diskFull);
+    QFETCH(qint64, sizeLimit);
+    QFETCH(int, textSize);
+    QFETCH(bool, lockedFolder);
     QTemporaryDir dir;
     const QString path = dir.filePath(name);
+    const bool oldFile = !name.contains(u'/');
     const QByteArray old = "select 'old';\r\n";
-    if (diskFull)
+    if (oldFile)
         QVERIFY(writeAll(path, old));
-    const QString text = QString(100000, u'x') + QStringLiteral("\r\n");
-    try {
-        std::optional<FileSizeLimit> limit;
-        if (diskFull)
-            limit.emplace(4096);
-        writeScriptFile(path, text, TextEncoding::Utf8);
-        QFAIL("no error");
-    } catch (const ScriptFileError& e) {
-        QVERIFY2(QString::fromUtf8(e.what()).contains(QDir::toNativeSeparators(path)), e.what());
+    if (lockedFolder) {
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
     }
-    if (diskFull)
+    const QString text = QString(textSize - 2, u'x') + QStringLiteral("\r\n");
+    QString error;
+    {
+        std::optional<test::OrdinaryUser> user;
+        if (lockedFolder)
+            user.emplace(dir.path());
+        std::optional<test::FileSizeLimit> limit;
+        if (sizeLimit)
+            limit.emplace(sizeLimit);
+        try {
+            writeScriptFile(path, text, TextEncoding::Utf8);
+        } catch (const ScriptFileError& e) {
+            error = QString::fromUtf8(e.what());
+        }
+    }
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY2(error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
+    if (oldFile)
         QCOMPARE(readAll(path), old);
     else
         QVERIFY(!QFileInfo::exists(path));
     // No temporary file is left behind.
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
-             diskFull ? QStringList{QStringLiteral("a.sql")} : QStringList{});
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             oldFile ? QStringList{QStringLiteral("a.sql")} : QStringList{});
+}
+
+// A writable script in a folder that refuses new files is overwritten where it is; should the
+// disk fill up meanwhile, the old bytes go back.
+void tst_ScriptFile::writeInPlaceWhenFolderTakesNoNewFiles()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.sql"));
+    const QByteArray old = "select 'the old script, a little longer';\r\n";
+    QVERIFY(writeAll(path, old));
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+    const auto unlock = qScopeGuard([&] {
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    const QString shorter = QStringLiteral("select 1;\r\n");
+    const QString longer = QString(200, u'y') + QStringLiteral("\r\n");
+    QString error;
+    {
+        test::OrdinaryUser user(dir.path());
+        writeScriptFile(path, shorter, TextEncoding::Utf8);
+        QCOMPARE(readAll(path), shorter.toUtf8());
+        writeScriptFile(path, QString::fromUtf8(old), TextEncoding::Utf8);
+        QCOMPARE(readAll(path), old);
+        test::FileSizeLimit limit(old.size() + 10);
+        try {
+            writeScriptFile(path, longer, TextEncoding::Utf8);
+        } catch (const ScriptFileError& e) {
+            error = QString::fromUtf8(e.what());
+        }
+    }
+    QVERIFY2(error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
+    QCOMPARE(readAll(path), old);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("a.sql")});
 }
 
 void tst_ScriptFile::defaultExtension_data()

@@ -136,6 +136,8 @@ int main(int argc, char* argv[])
         try {
             QDir().mkpath(QFileInfo(configIniPath(folder)).absolutePath());
             IniFile ini(configIniPath(folder));
+            // The password is only scrambled, not encrypted: a new file is the owner's alone.
+            ini.setNewFilePermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
             if (parser.isSet(database))
                 writeScrambled(ini, QStringLiteral("DatabaseName"), parser.value(database));
             if (parser.isSet(server))

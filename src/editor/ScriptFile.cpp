@@ -1,9 +1,10 @@
 #include "ScriptFile.h"
 
+#include "FileCommit.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace quarvel {
 
@@ -87,13 +88,10 @@ void writeScriptFile(const QString& path, const QString& fileText, TextEncoding 
         throw ScriptFileError(QStringLiteral("Cannot save file \"%1\": the text has characters "
                                              "that its ANSI (GBK) encoding cannot hold.")
                                   .arg(native(path)));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    QString reason;
+    if (!commitFile(path, bytes, {}, &reason))
         throw ScriptFileError(
-            QStringLiteral("Cannot create file \"%1\". %2").arg(native(path), file.errorString()));
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        throw ScriptFileError(
-            QStringLiteral("Cannot write file \"%1\". %2").arg(native(path), file.errorString()));
+            QStringLiteral("Cannot write file \"%1\". %2").arg(native(path), reason));
 }
 
 QString editorTextFromFile(QStringView fileText)

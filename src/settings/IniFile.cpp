@@ -1,11 +1,11 @@
 #include "IniFile.h"
 
+#include "FileCommit.h"
 #include "LegacyText.h"
 
 #include <QDir>
 #include <QFile>
 #include <QList>
-#include <QSaveFile>
 
 #include <climits>
 #include <optional>
@@ -330,8 +330,8 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
         result += encodeLegacyText(u'[' + sectionName + u']', lineEncoding) + eol + keyLine + eol;
     }
 
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(result) != result.size() || !file.commit())
+    QString reason;
+    if (!commitFile(m_path, result, {m_newFilePermissions}, &reason))
         throw IniWriteError(m_path);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QFileDevice>
 #include <QString>
+#include <optional>
 #include <stdexcept>
 
 // An INI file with the semantics of the Windows profile functions: section and key names are
@@ -37,8 +39,15 @@ public:
     void writeString(const QString& section, const QString& key, const QString& value);
     void writeInteger(const QString& section, const QString& key, int value);
 
+    // Permissions of the file when a write creates it (default: the process's usual ones).
+    void setNewFilePermissions(QFileDevice::Permissions permissions)
+    {
+        m_newFilePermissions = permissions;
+    }
+
 private:
     QString m_path;
+    std::optional<QFileDevice::Permissions> m_newFilePermissions;
 };
 
 } // namespace quarvel

@@ -1,0 +1,70 @@
+#include "FileCommit.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace quarvel {
+
+namespace {
+
+// The existing file's blocks are reused: the new bytes go over the old ones before the file is
+// cut or grown, so a disk that fills up can only stop the growing part, and the old bytes can be
+// written back into the blocks they came from.
+bool overwriteInPlace(const QString& path, QByteArrayView bytes, QString* reason)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        *reason = file.errorString();
+        return false;
+    }
+    const QByteArray old = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        *reason = file.errorString();
+        return false;
+    }
+    if (file.seek(0) && file.write(bytes.data(), bytes.size()) == bytes.size() &&
+        file.resize(bytes.size()))
+        return true;
+    *reason = file.errorString();
+    if (!file.seek(0) || file.write(old) != old.size() || !file.resize(old.size()))
+        *reason +=
+            QStringLiteral(" (the old content could not be put back: %1)").arg(file.errorString());
+    return false;
+}
+
+} // namespace
+
+bool commitFile(const QString& path, QByteArrayView bytes, const FileCommitOptions& options,
+                QString* reason)
+{
+    const bool existed = QFileInfo::exists(path);
+    QSaveFile file(path);
+    // Buffered, a failed final flush inside commit() goes unreported (Qt 6.4) and a truncated
+    // file replaces the old one.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        const QString openError = file.errorString();
+        if (existed && QFileInfo(path).isFile() && overwriteInPlace(path, bytes, reason))
+            return true;
+        *reason = existed ? *reason : openError;
+        return false;
+    }
+    if (!existed && options.newFilePermissions &&
+        !file.setPermissions(*options.newFilePermissions)) {
+        *reason = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (file.write(bytes.data(), bytes.size()) != bytes.size()) {
+        *reason = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        *reason = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace quarvel
