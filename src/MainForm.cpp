@@ -47,8 +47,9 @@ constexpr int kDesignTopHeight = 179;
 constexpr int kTopPanelWidth = 169;
 constexpr int kGlyphPanelWidth = 28;
 constexpr int kStatusBarHeight = 19;
-// btnExportFile keeps its distance to pnl1's bottom edge as the panel grows or shrinks.
-constexpr int kExportButtonBottomGap = 6;
+// btnExportFile's place at the design height; it keeps its distance to pnl1's bottom edge as the
+// panel grows or shrinks.
+constexpr int kExportButtonDesignY = 142;
 
 const QColor kRunButtonColour(0xFF, 0xFF, 0x80); // 8454143, light yellow
 
@@ -259,9 +260,10 @@ void TfrmMain::buildComponents()
     btnSaveSql =
         makeGlyphButton(pnl1, QStringLiteral("btnSaveSql"), QStringLiteral("save"),
                         QStringLiteral("Save"), QStringLiteral("存为sql脚本文件"), {0, 27, 27, 23});
-    btnExportFile = makeGlyphButton(pnl1, QStringLiteral("btnExportFile"), QStringLiteral("export"),
-                                    QStringLiteral("Month View"),
-                                    QStringLiteral("导出查询结果为EXCEL文件"), {1, 142, 27, 27});
+    btnExportFile =
+        makeGlyphButton(pnl1, QStringLiteral("btnExportFile"), QStringLiteral("export"),
+                        QStringLiteral("Month View"), QStringLiteral("导出查询结果为EXCEL文件"),
+                        {1, kExportButtonDesignY, 27, 27});
     connect(btnExportFile, &QToolButton::clicked, this, guarded(&TfrmMain::btnExportFileClick));
 
     btnRun = makeRunButton(pnlTop, QStringLiteral("btnRun"), {37, 4, 121, 42});
@@ -372,7 +374,7 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
     if (watched == pnlTop && event->type() == QEvent::Resize) {
         pnl1->setGeometry(0, 0, kGlyphPanelWidth, pnlTop->height());
         btnExportFile->move(btnExportFile->x(),
-                            pnl1->height() - kExportButtonBottomGap - btnExportFile->height());
+                            kExportButtonDesignY + pnlMain->height() - kDesignTopHeight);
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -69,6 +69,8 @@ private slots:
     void actions_data();
     void actions();
     void topHeightSavedOnResizeAndRestored();
+    void sizingBarOnFullDiskKeepsSettings();
+    void exportButtonAnchoredToBottom();
     void missingConfFolderReportsAndStillConnects();
     void connectsToTestDatabase();
     void failedConnection_data();
@@ -213,6 +215,36 @@ void tst_MainForm::topHeightSavedOnResizeAndRestored()
     Started again(dir.path());
     QCOMPARE(again.form->topHeight(), 215);
     QCOMPARE(test::readAll(ini), before);
+}
+
+void tst_MainForm::sizingBarOnFullDiskKeepsSettings()
+{
+    QTemporaryDir dir;
+    QVERIFY(test::writeConnectionConfig(dir.path(), test::testDb()));
+    const QString ini = configIniPath(dir.path());
+    Started s(dir.path());
+    const QByteArray before = test::readAll(ini);
+    {
+        test::FileSizeLimit diskFull(8);
+        dragSizingBar(s.child<QSplitter>("splMain"), 40);
+    }
+    QCOMPARE(s.prompts.messages.size(), 1);
+    const FakePrompts::Message& report = s.prompts.messages.first();
+    QCOMPARE(report.icon, QMessageBox::Critical);
+    QCOMPARE(report.text, QStringLiteral("Unable to write to ") + QDir::toNativeSeparators(ini));
+    QCOMPARE(test::readAll(ini), before);
+}
+
+void tst_MainForm::exportButtonAnchoredToBottom()
+{
+    QTemporaryDir dir;
+    Started s(dir.path());
+    auto* button = s.child<QToolButton>("btnExportFile");
+    for (const int height : {179, 175, 260}) {
+        s.form->setTopHeight(height);
+        QCOMPARE(s.form->topHeight(), height);
+        QCOMPARE(button->pos(), QPoint(1, 142 + height - 179));
+    }
 }
 
 void tst_MainForm::missingConfFolderReportsAndStillConnects()
