@@ -82,6 +82,8 @@ private slots:
     void emptyEditorIsNotSaved();
     void gbkScriptIsSavedBackInGbk();
     void droppedFilesLoadInTurn();
+    void openThenSaveIsByteIdentical_data();
+    void openThenSaveIsByteIdentical();
     void failedSaveKeepsOldFileAndText_data();
     void failedSaveKeepsOldFileAndText();
     void failedOpenKeepsText();
@@ -188,6 +190,29 @@ void tst_MainFormScript::droppedFilesLoadInTurn()
     QCOMPARE(w.editor()->text(), QStringLiteral("select 2;"));
     QVERIFY(w.saveShown());
     QVERIFY(w.prompts.messages.isEmpty());
+}
+
+void tst_MainFormScript::openThenSaveIsByteIdentical_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    const QString script = QStringLiteral("-- 岚拓\r\nselect '中' from 表;\r\n");
+    QTest::newRow("gbk") << gbk(script);
+    QTest::newRow("gb18030 bom") << "\x84\x31\x95\x33" + gbk(script);
+    QTest::newRow("utf-8 bom") << "\xEF\xBB\xBF" + script.toUtf8();
+    QTest::newRow("utf-8, doubled bom") << "\xEF\xBB\xBF\xEF\xBB\xBF" + script.toUtf8();
+    QTest::newRow("utf-8, nul inside") << QByteArray("select 'a\0b';\r\n", 15);
+}
+
+void tst_MainFormScript::openThenSaveIsByteIdentical()
+{
+    QFETCH(QByteArray, bytes);
+    Window w;
+    QVERIFY(writeAll(w.path("in.sql"), bytes));
+    w.prompts.fileAnswers << w.path("in.sql") << w.path("out.sql");
+    w.button("btnOpenSql")->click();
+    w.button("btnSaveSql")->click();
+    QVERIFY(w.prompts.messages.isEmpty());
+    QCOMPARE(readAll(w.path("out.sql")), bytes);
 }
 
 void tst_MainFormScript::failedSaveKeepsOldFileAndText_data()

@@ -155,6 +155,9 @@ void tst_ScriptFile::readRefused_data()
     QTest::newRow("neither utf-8 nor gbk") << "binary.sql" << QByteArray("select \xFF\xFE 1");
     QTest::newRow("broken utf-8 after bom")
         << "bom.sql" << QByteArray("\xEF\xBB\xBFselect '\xE5\xB2' 1");
+    // Half a double-byte character at the very end would be dropped by the next save.
+    QTest::newRow("gbk cut inside its last character")
+        << "half.sql" << gbk(QStringLiteral("select '岚拓'")) + "\xB0";
 }
 
 void tst_ScriptFile::readRefused()
@@ -181,6 +184,10 @@ void tst_ScriptFile::unchangedRoundTripIsByteIdentical_data()
         << gbk(QStringLiteral("select '\U0001F600';\r\n"));
     QTest::newRow("utf-8 with bom") << "\xEF\xBB\xBF" + QStringLiteral("select '中';\r\n").toUtf8();
     QTest::newRow("utf-8") << QStringLiteral("select '中';\r\n").toUtf8();
+    // The first mark tells the encoding; what follows it is text and stays.
+    QTest::newRow("utf-8, doubled bom")
+        << "\xEF\xBB\xBF\xEF\xBB\xBF" + QStringLiteral("select '中';\r\n").toUtf8();
+    QTest::newRow("gb18030 bom") << "\x84\x31\x95\x33" + gbk(QStringLiteral("select '中';\r\n"));
 }
 
 void tst_ScriptFile::unchangedRoundTripIsByteIdentical()
@@ -189,7 +196,7 @@ void tst_ScriptFile::unchangedRoundTripIsByteIdentical()
     QTemporaryDir dir;
     QVERIFY(writeAll(dir.filePath("in.sql"), bytes));
     const ScriptFile script = readScriptFile(dir.filePath("in.sql"));
-    writeScriptFile(dir.filePath("out.sql"), fileTextFromEditor(QString::fromUtf8(script.text)),
+    writeScriptFile(dir.filePath("out.sql"), fileTextFromEditor(utf8Text(script.text)),
                     script.encoding);
     QCOMPARE(readAll(dir.filePath("out.sql")), bytes);
 }

@@ -432,7 +432,7 @@ void SqlEditor::showParameterHint()
 
 QString SqlEditor::wholeText() const
 {
-    return QString::fromUtf8(bytesAt(0, length()));
+    return utf8Text(bytesAt(0, length()));
 }
 
 QByteArray SqlEditor::bytesAt(long start, long end) const

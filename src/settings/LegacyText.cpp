@@ -47,7 +47,8 @@ QString decodeAnsi(QByteArrayView bytes, bool* lossless = nullptr)
                 *lossless = !decoder.hasError();
             return text;
         },
-        QStringConverter::Flag::ConvertInitialBom);
+        // Stateless: a character cut off at the end is an error, not state for a next call.
+        QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless);
 }
 
 QByteArray encodeAnsi(const QString& text, bool* hadError)
@@ -59,14 +60,13 @@ QByteArray encodeAnsi(const QString& text, bool* hadError)
     });
 }
 
-QString decodeUtf8(QByteArrayView bytes)
+} // namespace
+
+QString utf8Text(QByteArrayView bytes)
 {
-    // ConvertInitialBom: a second BOM after the stripped one is content, not a marker.
     QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
     return decoder.decode(bytes);
 }
-
-} // namespace
 
 bool isValidUtf8(QByteArrayView bytes)
 {
@@ -121,12 +121,12 @@ QString decodeLegacyText(const QByteArray& bytes, TextEncoding* used, bool* loss
     if (bytes.startsWith(QByteArrayView(kBom, kBomSize))) {
         encoding = TextEncoding::Utf8Bom;
         const QByteArrayView rest = QByteArrayView(bytes).sliced(kBomSize);
-        text = decodeUtf8(rest);
+        text = utf8Text(rest);
         if (lossless)
             complete = isValidUtf8(rest);
     } else if (isValidUtf8(bytes)) {
         encoding = TextEncoding::Utf8;
-        text = decodeUtf8(bytes);
+        text = utf8Text(bytes);
     } else {
         text = decodeAnsi(bytes, &complete);
     }

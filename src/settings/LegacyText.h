@@ -17,6 +17,10 @@ enum class TextEncoding
 // True when the bytes are well-formed UTF-8 (an empty array is).
 bool isValidUtf8(QByteArrayView bytes);
 
+// UTF-8 bytes as text, a leading U+FEFF included (QString::fromUtf8 drops it as a byte-order
+// mark, so a text starting with one would lose it).
+QString utf8Text(QByteArrayView bytes);
+
 // UTF-8 when the bytes are valid UTF-8, otherwise the ANSI code page (the system's on Windows,
 // GB18030 elsewhere). A leading UTF-8 BOM is stripped and reported through `used`. `lossless`
 // tells whether every byte was decoded (false: some became replacement characters).
