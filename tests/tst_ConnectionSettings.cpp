@@ -119,9 +119,20 @@ void tst_ConnectionSettings::resolve_data()
         << none << none;
     QTest::newRow("sibling: no conf folder")
         << Files{{kExe, ""}, {kMyIni, myIni}} << true << velmora << local << 3310 << none << none;
-    QTest::newRow("sibling: executable is a folder")
-        << Files{{kExe + QStringLiteral("/readme.txt"), ""}} << true << velmora << local << 3306
-        << none << none;
+    // The product's executable is a file; a folder of that name is something else.
+    QTest::newRow("normal: Velmora.exe is a folder")
+        << Files{{kExe + QStringLiteral("/readme.txt"), ""}, {kMyIni, myIni}} << false << none
+        << none << 3306 << none << none;
+    // The server's own option-file reader ends the value at an inline comment.
+    QTest::newRow("sibling: my.ini port with a # comment")
+        << Files{{kExe, ""}, {kMyIni, "[mysqld]\r\nport=3307 # main\r\n"}} << true << velmora
+        << local << 3307 << none << none;
+    QTest::newRow("sibling: my.ini port with a ; comment")
+        << Files{{kExe, ""}, {kMyIni, "[mysqld]\r\nport=3307;main\r\n"}} << true << velmora << local
+        << 3307 << none << none;
+    QTest::newRow("sibling: my.ini port quoted, then a comment")
+        << Files{{kExe, ""}, {kMyIni, "[mysqld]\r\nport = \"3308\"  # main\r\n"}} << true << velmora
+        << local << 3308 << none << none;
 
     // The plain bytes were written on a Chinese Windows in the ANSI code page, and the file
     // itself has an ANSI comment.

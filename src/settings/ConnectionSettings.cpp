@@ -24,6 +24,26 @@ int validPort(int port)
     return port >= 1 && port <= 65535 ? port : kDefaultPort;
 }
 
+// A value of the server's own option file: an inline '#' or ';' outside quotes ends it, and the
+// rest may be quoted.
+QString optionFileValue(const QString& value)
+{
+    QChar quote;
+    qsizetype end = 0;
+    for (; end < value.size(); ++end) {
+        const QChar c = value[end];
+        if (c == u'"' || c == u'\'')
+            quote = quote.isNull() ? c : (quote == c ? QChar() : quote);
+        else if (quote.isNull() && (c == u'#' || c == u';'))
+            break;
+    }
+    QString text = value.first(end).trimmed();
+    if (text.size() >= 2 && (text.front() == u'"' || text.front() == u'\'') &&
+        text.back() == text.front())
+        text = text.sliced(1, text.size() - 2);
+    return text;
+}
+
 } // namespace
 
 QString configIniPath(const QString& baseFolder)
@@ -51,14 +71,14 @@ ConnectionSettings resolveConnectionSettings(const QString& baseFolder)
 {
     const IniFile config(configIniPath(baseFolder));
     ConnectionSettings s;
-    s.siblingMode = QFileInfo::exists(siblingExePath(baseFolder));
+    s.siblingMode = QFileInfo(siblingExePath(baseFolder)).isFile();
     if (s.siblingMode) {
         // The sibling product's own server on this machine; only the database name and the
         // credentials come from our config.
         const QString portText = IniFile(siblingMyIniPath(baseFolder))
                                      .readString(QStringLiteral("mysqld"), QStringLiteral("port"),
                                                  QString::number(kDefaultPort));
-        s.port = validPort(parseIniInteger(portText, kDefaultPort));
+        s.port = validPort(parseIniInteger(optionFileValue(portText), kDefaultPort));
         s.database = decoded(config, QStringLiteral("DatabaseName"),
                              EncodeSetting(QByteArrayLiteral("velmora")));
         s.server = QStringLiteral("127.0.0.1");
