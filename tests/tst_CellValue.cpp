@@ -23,8 +23,8 @@ private slots:
     void cellTextBytes();
     void isPlainText_data();
     void isPlainText();
-    void escapeEscapeSequences_data();
-    void escapeEscapeSequences();
+    void workbookText_data();
+    void workbookText();
 };
 
 void tst_CellValue::exactNumber_data()
@@ -89,6 +89,8 @@ void tst_CellValue::parseDateTime_data()
                                  << QList<int>{2024, 5, 1, 13, 45, 1} << 10.5;
     QTest::newRow("first day a cell holds")
         << QByteArray("1900-03-01") << false << true << QList<int>{1900, 3, 1, 0, 0, 0} << 0.0;
+    QTest::newRow("more decimals than an int holds")
+        << QByteArray("2024-05-01 13:45:10.12345678901") << true << false << QList<int>{} << 0.0;
     QTest::newRow("microseconds can't be shown")
         << QByteArray("2024-05-01 13:45:10.123456") << true << false << QList<int>{} << 0.0;
     QTest::newRow("zero date") << QByteArray("0000-00-00") << false << false << QList<int>{} << 0.0;
@@ -196,7 +198,7 @@ void tst_CellValue::isPlainText()
     QCOMPARE(quarvel::sheet::isPlainText(bytes), plain);
 }
 
-void tst_CellValue::escapeEscapeSequences_data()
+void tst_CellValue::workbookText_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QByteArray>("written");
@@ -207,15 +209,31 @@ void tst_CellValue::escapeEscapeSequences_data()
         << QByteArray("a_x00e9_b") << QByteArray("a_x005F_x00e9_b");
     QTest::newRow("two in a row") << QByteArray("_x0041__x0042_")
                                   << QByteArray("_x005F_x0041__x005F_x0042_");
+    QTest::newRow("two sharing an underscore")
+        << QByteArray("_x005F_x0041_") << QByteArray("_x005F_x005F_x005F_x0041_");
     QTest::newRow("not hex") << QByteArray("_x00G1_") << QByteArray("_x00G1_");
     QTest::newRow("too short at the end") << QByteArray("ab_x004") << QByteArray("ab_x004");
+    QTest::newRow("tab, line breaks and Chinese stay")
+        << QByteArray("a\tb\r\nc 岚拓 \xF0\x9F\x98\x80")
+        << QByteArray("a\tb\r\nc 岚拓 \xF0\x9F\x98\x80");
+    QTest::newRow("NUL keeps the text after it")
+        << QByteArray("a\0b", 3) << QByteArray("a_x0000_b");
+    QTest::newRow("other controls")
+        << QByteArray("\x01\x1F\x7F") << QByteArray("_x0001__x001F_\x7F");
+    QTest::newRow("U+FFFE and U+FFFF")
+        << QByteArray("x\xEF\xBF\xBE" "y\xEF\xBF\xBF") << QByteArray("x_xFFFE_y_xFFFF_");
+    QTest::newRow("U+FFFD stays") << QByteArray("\xEF\xBF\xBD") << QByteArray("\xEF\xBF\xBD");
+    QTest::newRow("lone surrogate") << QByteArray("a\xED\xA0\x80" "b") << QByteArray("a_xD800_b");
+    QTest::newRow("bytes that are no UTF-8")
+        << QByteArray("a\xFF\xC3") << QByteArray("a_xFFFD__xFFFD_");
+    QTest::newRow("overlong") << QByteArray("\xC0\xAF") << QByteArray("_xFFFD__xFFFD_");
 }
 
-void tst_CellValue::escapeEscapeSequences()
+void tst_CellValue::workbookText()
 {
     QFETCH(QByteArray, text);
     QFETCH(QByteArray, written);
-    QCOMPARE(quarvel::sheet::escapeEscapeSequences(text), written);
+    QCOMPARE(quarvel::sheet::workbookText(text), written);
 }
 
 QTEST_APPLESS_MAIN(tst_CellValue)

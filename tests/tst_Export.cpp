@@ -185,7 +185,10 @@ void tst_Export::initTestCase()
         " (2, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,"
         " NULL, NULL),"
         " (3, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,"
-        " NULL, '_x0041_ a_x00e9_b')"));
+        " NULL, '_x0041_ a_x00e9_b'),"
+        // Characters a workbook's XML can't hold: NUL, a control and U+FFFF.
+        " (4, CONVERT(X'6100621EEFBFBF' USING utf8mb4), NULL, NULL, NULL, NULL, NULL, NULL,"
+        " NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)"));
 }
 
 void tst_Export::init()
@@ -207,7 +210,7 @@ const QJsonObject& tst_Export::kindsSheet()
         Exporter w(m_base.path());
         w.run(QStringLiteral("select * from export_kinds order by id"));
         w.exportTo(file);
-        m_kinds = readSheets(file);
+        m_kinds = readSheets(file, QStringLiteral("1,2,3,4,5"));
     }
     static QJsonObject sheet;
     sheet = m_kinds.first().toObject();
@@ -219,7 +222,7 @@ void tst_Export::headerAndSheet()
     const QJsonObject& sheet = kindsSheet();
     QCOMPARE(m_kinds.size(), 1);
     QCOMPARE(sheet[QStringLiteral("name")].toString(), QStringLiteral("查询结果1"));
-    QCOMPARE(sheet[QStringLiteral("maxRow")].toInt(), 4);
+    QCOMPARE(sheet[QStringLiteral("maxRow")].toInt(), 5);
 
     const QStringList titles{"id",  "name",  "code",  "memo", "pic",  "vb", "bn",   "qty",
                              "big", "price", "ratio", "born", "seen", "at", "kind", "lng"};
@@ -246,7 +249,7 @@ void tst_Export::headerAndSheet()
 void tst_Export::cells_data()
 {
     QTest::addColumn<int>("column");
-    QTest::addColumn<QString>("row"); // "2": the values, "3": all NULL, "-1": odd text
+    QTest::addColumn<QString>("row"); // "2": the values, "3": all NULL, "4" and "5": odd text
     QTest::addColumn<QString>("type");
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<QString>("format");
@@ -302,8 +305,13 @@ void tst_Export::cells_data()
 
     // Text spelled like the workbook's escapes is stored with its underscores escaped, so that
     // a spreadsheet reads it as written (the reader here shows inline text as stored).
-    QTest::newRow("escape-like text") << 15 << "-1"
+    QTest::newRow("escape-like text") << 15 << "4"
                                       << "text" << QVariant("_x005F_x0041_ a_x005F_x00e9_b") << "@";
+    // Written in the workbook's escape form, so the workbook stays readable and nothing after a
+    // NUL is lost.
+    QTest::newRow("characters XML can't hold")
+        << 1 << "5"
+        << "text" << QVariant("a_x0000_b_x001E__xFFFF_") << "@";
 }
 
 void tst_Export::cells()

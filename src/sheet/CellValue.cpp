@@ -3,6 +3,7 @@
 #include <QDate>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace quarvel::sheet {
 
@@ -117,8 +118,10 @@ std::optional<DateTimeValue> parseDateTime(QByteArrayView text, bool withTime)
     if (text[19] != '.')
         return {};
     const int digits = int(text.size()) - 20;
+    if (digits < 1 || digits > 3)
+        return {};
     const int fraction = fixedNumber(text, 20, digits);
-    if (digits < 1 || digits > 3 || fraction < 0)
+    if (fraction < 0)
         return {};
     value.fractionDigits = digits;
     value.second += fraction / std::pow(10.0, digits);
@@ -169,26 +172,107 @@ bool isPlainText(QByteArrayView bytes)
     return bytes.isValidUtf8();
 }
 
-QByteArray escapeEscapeSequences(QByteArrayView utf8)
+namespace {
+
+bool isHexDigit(char c)
 {
-    auto isHex = [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-    };
-    QByteArray out;
-    qsizetype copied = 0;
-    for (qsizetype i = 0; i + 7 <= utf8.size(); ++i) {
-        if (utf8[i] != '_' || utf8[i + 1] != 'x' || utf8[i + 6] != '_' || !isHex(utf8[i + 2]) ||
-            !isHex(utf8[i + 3]) || !isHex(utf8[i + 4]) || !isHex(utf8[i + 5]))
-            continue;
-        out.append(utf8.sliced(copied, i - copied));
-        out.append("_x005F_");
-        copied = i + 1; // the sequence's own "x...._" follows as it is
-        i += 6;
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// "_xHHHH_" at `i`.
+bool isEscapeAt(QByteArrayView text, qsizetype i)
+{
+    return i + 7 <= text.size() && text[i] == '_' && text[i + 1] == 'x' && text[i + 6] == '_' &&
+           isHexDigit(text[i + 2]) && isHexDigit(text[i + 3]) && isHexDigit(text[i + 4]) &&
+           isHexDigit(text[i + 5]);
+}
+
+constexpr char32_t kNotUtf8 = 0xFFFFFFFF;
+
+// The code point of the UTF-8 sequence at `i` and its length; surrogates are decoded like any
+// other three-byte sequence so that they can be written escaped. kNotUtf8 for a byte that starts
+// no well-formed sequence.
+char32_t decodeAt(QByteArrayView text, qsizetype i, int* length)
+{
+    const auto byte = [&](qsizetype at) { return static_cast<unsigned char>(text[at]); };
+    const unsigned char lead = byte(i);
+    int trail = 0;
+    char32_t cp = 0;
+    char32_t least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        trail = 1;
+        cp = lead & 0x1F;
+        least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        trail = 2;
+        cp = lead & 0x0F;
+        least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        trail = 3;
+        cp = lead & 0x07;
+        least = 0x10000;
+    } else {
+        return kNotUtf8;
     }
-    if (copied == 0)
-        return utf8.toByteArray();
-    out.append(utf8.sliced(copied));
-    return out;
+    if (text.size() - i <= trail)
+        return kNotUtf8;
+    for (int t = 1; t <= trail; ++t) {
+        if ((byte(i + t) & 0xC0) != 0x80)
+            return kNotUtf8;
+        cp = (cp << 6) | (byte(i + t) & 0x3F);
+    }
+    if (cp < least || cp > 0x10FFFF)
+        return kNotUtf8;
+    *length = trail + 1;
+    return cp;
+}
+
+bool isXmlChar(char32_t cp)
+{
+    return cp == 0x09 || cp == 0x0A || cp == 0x0D || (cp >= 0x20 && cp <= 0xD7FF) ||
+           (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
+}
+
+} // namespace
+
+void appendWorkbookText(QByteArrayView utf8, std::string& out)
+{
+    qsizetype copied = 0; // bytes of `utf8` before this are in `out`
+    const auto escape = [&](qsizetype at, qsizetype length, char32_t unit) {
+        out.append(utf8.data() + copied, size_t(at - copied));
+        char spelled[8];
+        std::snprintf(spelled, sizeof spelled, "_x%04X_", unsigned(unit));
+        out.append(spelled, 7);
+        copied = at + length;
+    };
+    for (qsizetype i = 0; i < utf8.size();) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        if (b == '_') {
+            if (isEscapeAt(utf8, i))
+                escape(i, 1, U'_');
+            ++i;
+        } else if (b < 0x80) {
+            if (!isXmlChar(b))
+                escape(i, 1, b);
+            ++i;
+        } else {
+            int length = 1;
+            const char32_t cp = decodeAt(utf8, i, &length);
+            if (cp == kNotUtf8)
+                escape(i, 1, 0xFFFD);
+            else if (!isXmlChar(cp))
+                escape(i, length, cp);
+            i += length;
+        }
+    }
+    out.append(utf8.data() + copied, size_t(utf8.size() - copied));
+}
+
+QByteArray workbookText(QByteArrayView utf8)
+{
+    std::string out;
+    appendWorkbookText(utf8, out);
+    return QByteArray(out.data(), qsizetype(out.size()));
 }
 
 } // namespace quarvel::sheet

@@ -2,6 +2,7 @@
 
 #include <QByteArrayView>
 #include <optional>
+#include <string>
 
 namespace quarvel::sheet {
 
@@ -36,10 +37,13 @@ int displayWidth(QByteArrayView utf8, int cap);
 // How many leading bytes of UTF-8 text fit into one cell, cut at a character boundary.
 qsizetype cellTextBytes(QByteArrayView utf8);
 
-// The workbook's XML spells characters it can't carry as "_xHHHH_", and a reader turns any such
-// sequence back into that character. Text that holds the sequence itself gets its underscore
-// spelled "_x005F_", so it reads back as written.
-QByteArray escapeEscapeSequences(QByteArrayView utf8);
+// Text as a workbook cell carries it. The workbook's XML can't hold NUL and most other C0
+// controls, U+FFFE, U+FFFF or lone surrogates, and spells such characters "_xHHHH_"; a reader
+// turns every such sequence back into its character. So those characters are written in that
+// form, text that holds the sequence itself gets its underscore spelled "_x005F_" to read back as
+// written, and bytes that are no UTF-8 at all become U+FFFD.
+void appendWorkbookText(QByteArrayView utf8, std::string& out);
+QByteArray workbookText(QByteArrayView utf8);
 
 // Valid UTF-8 without the control characters an XML document can't carry: such bytes can be
 // written as text as they are.

@@ -100,8 +100,8 @@ void SheetWriter::addSheet(const QString& name, const QStringList& titles,
     m_widths.assign(size_t(titles.size()), 0);
     for (int column = 0; column < titles.size(); ++column) {
         const QByteArray title = titles[column].toUtf8();
-        check(worksheet_write_string(m_sheet, 0, lxw_col_t(column),
-                                     escapeEscapeSequences(title).constData(), m_bold));
+        check(worksheet_write_string(m_sheet, 0, lxw_col_t(column), workbookText(title).constData(),
+                                     m_bold));
         fit(column, displayWidth(title, kMaxColumnWidth));
     }
 }
@@ -109,10 +109,8 @@ void SheetWriter::addSheet(const QString& name, const QStringList& titles,
 void SheetWriter::writeText(int row, int column, QByteArrayView utf8)
 {
     const QByteArrayView cut = utf8.first(cellTextBytes(utf8));
-    if (cut.contains("_x"))
-        m_buffer = escapeEscapeSequences(cut).toStdString();
-    else
-        m_buffer.assign(cut.data(), size_t(cut.size()));
+    m_buffer.clear();
+    appendWorkbookText(cut, m_buffer);
     check(worksheet_write_string(m_sheet, lxw_row_t(row), lxw_col_t(column), m_buffer.c_str(),
                                  m_textColumns.value(column) ? m_text : nullptr));
     fit(column, displayWidth(utf8, kMaxColumnWidth));
