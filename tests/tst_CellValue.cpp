@@ -17,6 +17,8 @@ private slots:
     void exactNumber();
     void parseDateTime_data();
     void parseDateTime();
+    void serialNumber_data();
+    void serialNumber();
     void displayWidth_data();
     void displayWidth();
     void cellTextBytes_data();
@@ -220,10 +222,13 @@ void tst_CellValue::workbookText_data()
         << QByteArray("a\0b", 3) << QByteArray("a_x0000_b");
     QTest::newRow("other controls")
         << QByteArray("\x01\x1F\x7F") << QByteArray("_x0001__x001F_\x7F");
-    QTest::newRow("U+FFFE and U+FFFF")
-        << QByteArray("x\xEF\xBF\xBE" "y\xEF\xBF\xBF") << QByteArray("x_xFFFE_y_xFFFF_");
+    QTest::newRow("U+FFFE and U+FFFF") << QByteArray("x\xEF\xBF\xBE"
+                                                     "y\xEF\xBF\xBF")
+                                       << QByteArray("x_xFFFE_y_xFFFF_");
     QTest::newRow("U+FFFD stays") << QByteArray("\xEF\xBF\xBD") << QByteArray("\xEF\xBF\xBD");
-    QTest::newRow("lone surrogate") << QByteArray("a\xED\xA0\x80" "b") << QByteArray("a_xD800_b");
+    QTest::newRow("lone surrogate") << QByteArray("a\xED\xA0\x80"
+                                                  "b")
+                                    << QByteArray("a_xD800_b");
     QTest::newRow("bytes that are no UTF-8")
         << QByteArray("a\xFF\xC3") << QByteArray("a_xFFFD__xFFFD_");
     QTest::newRow("overlong") << QByteArray("\xC0\xAF") << QByteArray("_xFFFD__xFFFD_");
@@ -234,6 +239,35 @@ void tst_CellValue::workbookText()
     QFETCH(QByteArray, text);
     QFETCH(QByteArray, written);
     QCOMPARE(quarvel::sheet::workbookText(text), written);
+}
+
+void tst_CellValue::serialNumber_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("written");
+    // The nearest number and its 16-digit form lie just before these moments (the first is
+    // 25569.00001157407): a reader that cuts to whole seconds would show a second early.
+    QTest::newRow("one second into 1970")
+        << QByteArray("1970-01-01 00:00:01") << QByteArray("25569.00001157408");
+    QTest::newRow("a fraction exact in decimals, not in binary")
+        << QByteArray("1969-11-03 13:33:09") << QByteArray("25510.56468750001");
+    QTest::newRow("one millisecond into the first day a cell holds")
+        << QByteArray("1900-03-01 00:00:00.001") << QByteArray("61.00000001157408");
+    QTest::newRow("last millisecond a cell holds")
+        << QByteArray("9999-12-31 23:59:59.999") << QByteArray("2958465.999999989");
+    // Already at or after the moment: as it is.
+    QTest::newRow("milliseconds") << QByteArray("2024-05-01 13:45:10.250")
+                                  << QByteArray("45413.57303530093");
+    QTest::newRow("midnight") << QByteArray("2024-05-01 00:00:00") << QByteArray("45413");
+}
+
+void tst_CellValue::serialNumber()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, written);
+    const std::optional<DateTimeValue> value = quarvel::sheet::parseDateTime(text, true);
+    QVERIFY(value);
+    QCOMPARE(quarvel::sheet::writtenNumber(quarvel::sheet::serialNumber(*value)), written);
 }
 
 QTEST_APPLESS_MAIN(tst_CellValue)

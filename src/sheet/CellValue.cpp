@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace quarvel::sheet {
 
@@ -126,6 +127,41 @@ std::optional<DateTimeValue> parseDateTime(QByteArrayView text, bool withTime)
     value.fractionDigits = digits;
     value.second += fraction / std::pow(10.0, digits);
     return value;
+}
+
+namespace {
+
+constexpr double kMsPerDay = 86400000.0;
+
+// Whether `serial` reads back at or after day `days` plus `ms` milliseconds, decided exactly: the
+// subtraction is exact for serials of a day or more, and fma rounds only once, keeping the sign.
+bool notBefore(double serial, qint64 days, qint64 ms)
+{
+    const double fraction = serial - double(days);
+    return fraction >= 0 && std::fma(fraction, kMsPerDay, -double(ms)) >= 0;
+}
+
+} // namespace
+
+QByteArray writtenNumber(double value)
+{
+    char text[32];
+    const int length = std::snprintf(text, sizeof text, "%.16G", value);
+    return QByteArray(text, length);
+}
+
+double serialNumber(const DateTimeValue& value)
+{
+    static const qint64 epoch = QDate(1899, 12, 30).toJulianDay();
+    const qint64 days = QDate(value.year, value.month, value.day).toJulianDay() - epoch;
+    const qint64 ms =
+        std::llround(((value.hour * 60.0 + value.minute) * 60.0 + value.second) * 1000.0);
+    double serial = double(days) + double(ms) / kMsPerDay;
+    // A few steps at most: the printed form resolves a few units of the last place.
+    while (!notBefore(serial, days, ms) ||
+           !notBefore(std::strtod(writtenNumber(serial).constData(), nullptr), days, ms))
+        serial = std::nextafter(serial, HUGE_VAL);
+    return serial;
 }
 
 int displayWidth(QByteArrayView utf8, int cap)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <optional>
 #include <string>
@@ -29,6 +30,15 @@ struct DateTimeValue
 // for zero or invalid dates, for dates a spreadsheet can't hold (before 1 March 1900, where its
 // calendar is off by a day) and for more second decimals than a number format shows.
 std::optional<DateTimeValue> parseDateTime(QByteArrayView text, bool withTime);
+
+// The spreadsheet's serial number of a moment (days since 1899-12-30 and the fraction of a day).
+// The writer prints numbers with 16 significant digits, and a reader such as LibreOffice cuts the
+// time it reads to whole seconds and milliseconds; so the number is nudged up, by a microsecond at
+// most, until both it and its printed form read back at or after the exact moment.
+double serialNumber(const DateTimeValue& value);
+
+// A number as the workbook's writer prints it.
+QByteArray writtenNumber(double value);
 
 // Width of UTF-8 text in characters, wide (CJK) characters counting double; stops counting at
 // `cap`.

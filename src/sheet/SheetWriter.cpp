@@ -124,9 +124,9 @@ void SheetWriter::writeNumber(int row, int column, double value, QByteArrayView 
 
 void SheetWriter::writeDateTime(int row, int column, const DateTimeValue& value)
 {
-    lxw_datetime when{value.year, value.month, value.day, value.hour, value.minute, value.second};
     lxw_format* format = value.hasTime ? m_dateTime[value.fractionDigits] : m_date;
-    check(worksheet_write_datetime(m_sheet, lxw_row_t(row), lxw_col_t(column), &when, format));
+    check(worksheet_write_number(m_sheet, lxw_row_t(row), lxw_col_t(column), serialNumber(value),
+                                 format));
     // The shown text: 10 characters for a date, 19 with the time, then the decimals.
     fit(column, value.hasTime ? 19 + (value.fractionDigits ? 1 + value.fractionDigits : 0) : 10);
 }
