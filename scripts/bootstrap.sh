@@ -7,7 +7,7 @@ packages=(
   # build
   g++ cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools libgl-dev libx11-dev
-  libqscintilla2-qt6-dev libmariadb-dev libxlsxwriter-dev
+  libqscintilla2-qt6-dev libmariadb-dev libxlsxwriter-dev zlib1g-dev
   # run: Qt's platform plugins, fonts for Chinese and the Windows design fonts' stand-ins
   qt6-qpa-plugins qt6-translations-l10n fonts-noto-cjk fonts-liberation2 fonts-dejavu-core
   # test: the throwaway database server, a virtual display and screenshots

@@ -128,6 +128,21 @@ struct MidExport
     }
 };
 
+// Files this process holds open although they are deleted: working files, whose space stays taken
+// until they are closed.
+QStringList openDeletedFiles()
+{
+    QStringList files;
+#ifdef Q_OS_LINUX
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QFileInfo& fd :
+         fds.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        if (const QString target = fd.symLinkTarget(); target.endsWith(QLatin1String(" (deleted)")))
+            files << target;
+#endif
+    return files;
+}
+
 QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
@@ -153,6 +168,9 @@ private slots:
     void keepsGridAndAsksForXlsx();
     void folderNotWritable();
     void failureWhileSaving();
+    void fullDiskKeepsOldWorkbook_data();
+    void fullDiskKeepsOldWorkbook();
+    void workingFilesBesideTarget();
     void closedResultExportsNothing();
     void resultClosedMidway();
 
@@ -505,6 +523,66 @@ void tst_Export::failureWhileSaving()
     QCOMPARE(w.grid()->currentIndex().row(), 3);
     QCOMPARE(progressWindow(), nullptr);
     QCOMPARE(w.controlsEnabled(), kAllEnabled);
+}
+
+void tst_Export::fullDiskKeepsOldWorkbook_data()
+{
+    QTest::addColumn<qint64>("sizeLimit");
+    // The writer's working file of the sheet's rows, some 2 MB, fills up first; the finished
+    // workbook, compressed, would still fit.
+    QTest::newRow("while rows are written") << qint64(256 * 1024);
+    QTest::newRow("right at the start") << qint64(512);
+}
+
+// The disk fills up during the export: the good workbook of an earlier export stays as it was,
+// and the error is reported instead of success.
+void tst_Export::fullDiskKeepsOldWorkbook()
+{
+    QFETCH(qint64, sizeLimit);
+    const QString file = m_out->filePath(QStringLiteral("report.xlsx"));
+    Exporter w(m_base.path());
+    w.run(QStringLiteral("select seq from seq_1_to_3"));
+    w.exportTo(file);
+    QCOMPARE(w.prompts.messages.size(), 0);
+    const QByteArray good = test::readAll(file);
+    QVERIFY(!good.isEmpty());
+
+    w.run(QStringLiteral("select seq, repeat('x', 80) from seq_1_to_20000"));
+    {
+        test::FileSizeLimit diskFull(sizeLimit);
+        w.exportTo(file);
+    }
+    QCOMPARE(w.prompts.messages.size(), 1);
+    const test::FakePrompts::Message& report = w.prompts.messages.first();
+    QCOMPARE(report.icon, QMessageBox::Critical);
+    QVERIFY2(report.text.contains(QDir::toNativeSeparators(file)), qPrintable(report.text));
+    QCOMPARE(test::readAll(file), good);
+    QCOMPARE(filesIn(m_out->path()), QStringList{QStringLiteral("report.xlsx")});
+    QCOMPARE(openDeletedFiles(), QStringList{});
+    QCOMPARE(progressWindow(), nullptr);
+    QCOMPARE(w.controlsEnabled(), kAllEnabled);
+}
+
+// The writer keeps its working files (open, already unlinked) beside the target, so that only
+// that folder's free space decides, not the system's temporary folder.
+void tst_Export::workingFilesBesideTarget()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("Open files are listed through /proc");
+#endif
+    const QString file = m_out->filePath(QStringLiteral("report.xlsx"));
+    Exporter w(m_base.path());
+    w.run(QStringLiteral("select seq, repeat('x', 80) from seq_1_to_70000"));
+    QStringList working;
+    MidExport mid;
+    mid.watch(w, [&working](ExportProgress*) { working = openDeletedFiles(); });
+    w.exportTo(file);
+    QVERIFY(mid.seen);
+    QVERIFY(!working.isEmpty());
+    for (const QString& path : working)
+        QVERIFY2(path.startsWith(QFileInfo(m_out->path()).canonicalFilePath() + u'/'),
+                 qPrintable(path));
+    QCOMPARE(w.prompts.messages.size(), 0);
 }
 
 void tst_Export::closedResultExportsNothing()

@@ -1,9 +1,14 @@
 #include "SheetWriter.h"
 
+#include "WorkbookCheck.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <xlsxwriter.h>
@@ -42,9 +47,12 @@ QString createTemporaryFile(const QString& fileName)
 SheetWriter::SheetWriter(const QString& fileName)
     : m_fileName(fileName)
     , m_temporaryName(createTemporaryFile(fileName))
+    , m_workingFolder(QFile::encodeName(QFileInfo(m_temporaryName).absolutePath()))
 {
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
+    // The working files go beside the target, so only that folder's free space decides.
+    options.tmpdir = m_workingFolder.data();
     m_book = workbook_new_opt(m_temporaryName.toUtf8().constData(), &options);
     if (!m_book) {
         QFile::remove(m_temporaryName);
@@ -68,8 +76,16 @@ SheetWriter::SheetWriter(const QString& fileName)
 
 SheetWriter::~SheetWriter()
 {
-    if (m_book)
+    if (m_book) {
+        // Freeing the workbook leaves the sheets' working files open, and with them the space
+        // they take until the program ends.
+        for (lxw_worksheet* sheet : m_sheets) {
+            if (sheet->optimize_tmpfile)
+                std::fclose(sheet->optimize_tmpfile);
+            sheet->optimize_tmpfile = sheet->file = nullptr;
+        }
         lxw_workbook_free(m_book);
+    }
     if (!m_saved)
         QFile::remove(m_temporaryName);
 }
@@ -77,9 +93,34 @@ SheetWriter::~SheetWriter()
 void SheetWriter::check(int error) const
 {
     if (error != LXW_NO_ERROR)
-        throw SheetError(QStringLiteral("写入文件“%1”失败：%2")
-                             .arg(QDir::toNativeSeparators(m_fileName),
-                                  QString::fromUtf8(lxw_strerror(lxw_error(error)))));
+        fail(QString::fromUtf8(lxw_strerror(lxw_error(error))));
+}
+
+void SheetWriter::fail(const QString& reason) const
+{
+    throw SheetError(
+        QStringLiteral("写入文件“%1”失败：%2").arg(QDir::toNativeSeparators(m_fileName), reason));
+}
+
+// In constant memory the library writes a sheet's rows to a working file without looking at what
+// its writes return (a full disk passes unnoticed); the stream's error flag still tells.
+void SheetWriter::checkWorkingFile()
+{
+    FILE* rows = m_sheet ? m_sheet->optimize_tmpfile : nullptr;
+    if (!rows)
+        return;
+    errno = 0;
+    if (std::fflush(rows) != 0 || std::ferror(rows))
+        fail(QString::fromLocal8Bit(std::strerror(errno ? errno : EIO)));
+}
+
+void SheetWriter::startRow(int row)
+{
+    if (row == m_row)
+        return;
+    m_row = row;
+    if (row % kRowsBetweenChecks == 0)
+        checkWorkingFile();
 }
 
 void SheetWriter::fit(int column, int width)
@@ -96,6 +137,7 @@ void SheetWriter::addSheet(const QString& name, const QStringList& titles,
     if (!m_sheet)
         throw SheetError(QStringLiteral("写入文件“%1”失败：无法添加工作表“%2”")
                              .arg(QDir::toNativeSeparators(m_fileName), name));
+    m_sheets.push_back(m_sheet);
     m_textColumns = textColumns;
     m_widths.assign(size_t(titles.size()), 0);
     for (int column = 0; column < titles.size(); ++column) {
@@ -108,6 +150,7 @@ void SheetWriter::addSheet(const QString& name, const QStringList& titles,
 
 void SheetWriter::writeText(int row, int column, QByteArrayView utf8)
 {
+    startRow(row);
     const QByteArrayView cut = utf8.first(cellTextBytes(utf8));
     m_buffer.clear();
     appendWorkbookText(cut, m_buffer);
@@ -118,12 +161,14 @@ void SheetWriter::writeText(int row, int column, QByteArrayView utf8)
 
 void SheetWriter::writeNumber(int row, int column, double value, QByteArrayView shown)
 {
+    startRow(row);
     check(worksheet_write_number(m_sheet, lxw_row_t(row), lxw_col_t(column), value, nullptr));
     fit(column, int(shown.size()));
 }
 
 void SheetWriter::writeDateTime(int row, int column, const DateTimeValue& value)
 {
+    startRow(row);
     lxw_format* format = value.hasTime ? m_dateTime[value.fractionDigits] : m_date;
     check(worksheet_write_number(m_sheet, lxw_row_t(row), lxw_col_t(column), serialNumber(value),
                                  format));
@@ -135,6 +180,7 @@ void SheetWriter::finishSheet()
 {
     if (!m_sheet)
         return;
+    checkWorkingFile();
     for (size_t column = 0; column < m_widths.size(); ++column) {
         // One character of room, as the spreadsheet's own fitting leaves.
         const double width = qMin(m_widths[column] + 1, kMaxColumnWidth);
@@ -142,6 +188,7 @@ void SheetWriter::finishSheet()
                                    m_textColumns.value(qsizetype(column)) ? m_text : nullptr));
     }
     m_sheet = nullptr;
+    m_row = -1;
 }
 
 void SheetWriter::save()
@@ -150,6 +197,9 @@ void SheetWriter::save()
     lxw_workbook* book = m_book;
     m_book = nullptr; // closing frees it, whatever the outcome
     check(workbook_close(book));
+    // Only a workbook that reads back whole may replace the user's file.
+    if (const QString defect = workbookDefect(m_temporaryName); !defect.isEmpty())
+        fail(QStringLiteral("写入的文件不完整（%1），磁盘空间可能不足").arg(defect));
 
     std::error_code error;
     std::filesystem::rename(QFileInfo(m_temporaryName).filesystemAbsoluteFilePath(),

@@ -2,6 +2,7 @@
 
 #include "CellValue.h"
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
@@ -60,12 +61,17 @@ public:
 private:
     void finishSheet();
     void check(int error) const;
+    [[noreturn]] void fail(const QString& reason) const;
+    void checkWorkingFile();
+    void startRow(int row);
     void fit(int column, int width);
 
     QString m_fileName;
     QString m_temporaryName;
+    QByteArray m_workingFolder;
     lxw_workbook* m_book = nullptr;
-    lxw_worksheet* m_sheet = nullptr;
+    lxw_worksheet* m_sheet = nullptr; // the one being written
+    std::vector<lxw_worksheet*> m_sheets;
     lxw_format* m_bold = nullptr;
     lxw_format* m_text = nullptr;
     lxw_format* m_date = nullptr;
@@ -74,6 +80,8 @@ private:
     std::vector<int> m_widths;
     std::string m_buffer; // the library takes NUL-terminated strings
     bool m_saved = false;
+    int m_row = -1; // the row being written
+    static constexpr int kRowsBetweenChecks = 4096;
 };
 
 } // namespace quarvel::sheet
