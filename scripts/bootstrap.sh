@@ -11,7 +11,7 @@ packages=(
   # run: Qt's platform plugins, fonts for Chinese and the Windows design fonts' stand-ins
   qt6-qpa-plugins qt6-translations-l10n fonts-noto-cjk fonts-liberation2 fonts-dejavu-core
   # test: the throwaway database server, a virtual display and screenshots
-  mariadb-server mariadb-client xvfb xauth xdotool imagemagick x11-utils
+  mariadb-server mariadb-client openssl xvfb xauth xdotool imagemagick x11-utils
   python3 python3-openpyxl
 )
 

@@ -10,6 +10,7 @@ cmake --build --preset asan -j "$(nproc)"
 
 # QUARVEL_DB_PORT moves the test server (and the tests with it) off the default port.
 export QUARVEL_TEST_DB_PORT=${QUARVEL_DB_PORT:-33306}
+export QUARVEL_TEST_DB_CA=${QUARVEL_DB_DIR:-$PWD/build/testdb}/tls/ca.pem
 scripts/testdb.sh start
 trap 'scripts/testdb.sh stop' EXIT
 

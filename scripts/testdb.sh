@@ -28,12 +28,29 @@ client() { mariadb --no-defaults --socket="$sock" -u"$admin" "$@"; }
 admin_cmd() { mariadb-admin --no-defaults --socket="$sock" -u"$admin" "$@"; }
 alive() { admin_cmd --connect-timeout=2 ping >/dev/null 2>&1; }
 
+# A certificate authority of the server's own and a certificate for 127.0.0.1 signed by it, so
+# that the server offers TLS and clients can be tested with and without verifying it.
+tls=$dir/tls
+make_certificates() {
+  [ -f "$tls/server-cert.pem" ] && return 0
+  mkdir -p "$tls"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=Quarvel test CA" \
+    -keyout "$tls/ca-key.pem" -out "$tls/ca.pem" 2>/dev/null
+  openssl req -newkey rsa:2048 -nodes -subj "/CN=127.0.0.1" \
+    -keyout "$tls/server-key.pem" -out "$tls/server.csr" 2>/dev/null
+  printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\n' >"$tls/san.ext"
+  openssl x509 -req -days 3650 -in "$tls/server.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca-key.pem" \
+    -CAcreateserial -extfile "$tls/san.ext" -out "$tls/server-cert.pem" 2>/dev/null
+  chmod 644 "$tls"/*.pem
+}
+
 start() {
   mkdir -p "$dir"
   if alive; then
     echo "testdb: already running on 127.0.0.1:$port ($dir)"
     return 0
   fi
+  make_certificates
   if [ ! -d "$data/mysql" ]; then
     rm -rf "$data"
     mariadb-install-db --no-defaults --datadir="$data" "${as_root[@]}" \
@@ -45,7 +62,8 @@ start() {
   mariadbd --no-defaults --datadir="$data" --socket="$sock" --pid-file="$pidfile" \
     --port="$port" --bind-address=127.0.0.1 "${as_root[@]}" \
     --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
-    --skip-log-bin --innodb-buffer-pool-size=256M --max-allowed-packet=256M \
+    --skip-log-bin --innodb-buffer-pool-size=256M --max-allowed-packet=32M \
+    --ssl-ca="$tls/ca.pem" --ssl-cert="$tls/server-cert.pem" --ssl-key="$tls/server-key.pem" \
     --log-error="$log" >/dev/null 2>&1 &
   for _ in $(seq 1 300); do
     alive && break
@@ -65,6 +83,7 @@ GRANT ALL PRIVILEGES ON \`$db_name\`.* TO '$db_user'@'localhost';
 FLUSH PRIVILEGES;
 SQL
   echo "testdb: running on 127.0.0.1:$port, database $db_name, user $db_user ($dir)"
+  echo "testdb: TLS with the certificate authority $tls/ca.pem"
 }
 
 stop() {

@@ -436,8 +436,8 @@ bool TfrmMain::ConnectDatabase()
     setTopHeight(readTopHeight(m_baseFolder));
     const ConnectionSettings settings = resolveConnectionSettings(m_baseFolder);
     try {
-        Cnt.open(
-            {settings.database, settings.server, settings.port, settings.user, settings.password});
+        Cnt.open({settings.database, settings.server, settings.port, settings.user,
+                  settings.password, settings.verifyServerCert, settings.caFile});
         return true;
     } catch (const std::exception&) {
         // The reason is not shown here; a run attempt tells the user the database is missing.

@@ -50,7 +50,12 @@ TestDb testDb()
 db::ConnectionParams testDbParams()
 {
     const TestDb db = testDb();
-    return {db.database, db.host, db.port, db.user, db.password};
+    return {db.database, db.host, db.port, db.user, db.password, false, {}};
+}
+
+QString testDbCaFile()
+{
+    return qEnvironmentVariable("QUARVEL_TEST_DB_CA", QStringLiteral(QUARVEL_TEST_DB_CA_DEFAULT));
 }
 
 void execSql(db::Connection& connection, const QString& sql)

@@ -30,6 +30,9 @@ TestDb testDb();
 // The test server's parameters for a direct connection.
 db::ConnectionParams testDbParams();
 
+// The authority that signed the test server's certificate (scripts/testdb.sh makes both).
+QString testDbCaFile();
+
 // Runs statements for a test's own setup or checks; throws DbError.
 void execSql(db::Connection& connection, const QString& sql);
 

@@ -19,6 +19,8 @@ private slots:
     void paths();
     void resolve_data();
     void resolve();
+    void tlsSettings_data();
+    void tlsSettings();
     void topHeight_data();
     void topHeight();
 };
@@ -175,6 +177,35 @@ void tst_ConnectionSettings::resolve()
     QCOMPARE(s.port, port);
     QCOMPARE(s.user, user);
     QCOMPARE(s.password, password);
+}
+
+void tst_ConnectionSettings::tlsSettings_data()
+{
+    QTest::addColumn<Files>("files");
+    QTest::addColumn<bool>("verify");
+    QTest::addColumn<QString>("caFile"); // relative to the base folder; empty: none
+    QTest::newRow("absent: not verified") << Files{{kConfig, config("Port=1")}} << false << "";
+    QTest::newRow("verify, the system's authorities")
+        << Files{{kConfig, config("SslVerifyServerCert=1")}} << true << "";
+    QTest::newRow("verify against a file beside config.ini")
+        << Files{{kConfig, config("SslVerifyServerCert=1\r\nSslCa=ca.pem")}} << true
+        << "conf/ca.pem";
+    QTest::newRow("0 is off") << Files{{kConfig, config("SslVerifyServerCert=0")}} << false << "";
+    QTest::newRow("sibling mode reads them too")
+        << Files{{kExe, ""}, {kConfig, config("SslVerifyServerCert=1\r\nSslCa=../certs/ca.pem")}}
+        << true << "certs/ca.pem";
+}
+
+void tst_ConnectionSettings::tlsSettings()
+{
+    QFETCH(Files, files);
+    QFETCH(bool, verify);
+    QFETCH(QString, caFile);
+    QTemporaryDir dir;
+    QCOMPARE(materialize(dir, files), QString());
+    const ConnectionSettings s = resolveConnectionSettings(dir.path());
+    QCOMPARE(s.verifyServerCert, verify);
+    QCOMPARE(s.caFile, caFile.isEmpty() ? QString() : QDir(dir.path()).filePath(caFile));
 }
 
 void tst_ConnectionSettings::topHeight_data()

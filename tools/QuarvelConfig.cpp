@@ -47,6 +47,12 @@ void show(const QString& folder, bool withPassword)
           << "password: "
           << (withPassword ? s.password
                            : (s.password.isEmpty() ? QString() : QStringLiteral("****")))
+          << '\n'
+          << "tls:      "
+          << (s.verifyServerCert
+                  ? QStringLiteral("required, server certificate verified") +
+                        (s.caFile.isEmpty() ? QString() : QStringLiteral(" against ") + s.caFile)
+                  : QStringLiteral("when the server offers it, not verified"))
           << '\n';
     out().flush();
 }
@@ -56,13 +62,17 @@ bool check(const QString& folder)
     const ConnectionSettings s = resolveConnectionSettings(folder);
     db::Connection connection;
     try {
-        connection.open({s.database, s.server, s.port, s.user, s.password});
+        connection.open(
+            {s.database, s.server, s.port, s.user, s.password, s.verifyServerCert, s.caFile});
     } catch (const db::DbError& e) {
         err() << "connection failed: " << e.message() << " (error " << e.code() << ")\n";
         err().flush();
         return false;
     }
+    const QString cipher = connection.tlsCipher();
     out() << "connected to " << s.server << ':' << s.port << '/' << s.database << " as " << s.user
+          << (cipher.isEmpty() ? QStringLiteral(", not encrypted")
+                               : QStringLiteral(", TLS ") + cipher)
           << '\n';
     out().flush();
     return true;

@@ -17,11 +17,16 @@ struct ConnectionParams
     int port = 3306;
     QString user;
     QString password;
+    // TLS is used whenever the server offers it; with this set it is required and the server's
+    // certificate must be valid for the host (against `caFile`, or the system's authorities).
+    bool verifyServerCert = false;
+    QString caFile;
 };
 
 // One client connection, owned for its whole life. Opened over TCP with utf8mb4, multi-statements
-// and multi-results on, LOCAL INFILE off and no automatic reconnect; the program decides itself
-// when to connect again.
+// and multi-results on, TLS when the server offers it, LOCAL INFILE off (no local file is ever
+// sent, whatever the server asks) and no automatic reconnect; the program decides itself when to
+// connect again.
 class Connection
 {
 public:
@@ -43,20 +48,30 @@ public:
     bool lost() const { return m_lost; }
     void reopen() { open(m_params); }
 
-    // Throws the last error of the handle as DbError; a lost connection is closed and marked.
+    // Throws the last error of the handle as DbError. A lost connection is closed and marked, and
+    // so is one that had a client-side error (out of memory, a malformed packet): part of the
+    // server's answer may be unread then, and the next statement would be shown it.
     [[noreturn]] void raise();
 
     // Runs the text, which may hold several statements, to the end. Results that have columns
     // go to `onResult` (which takes ownership); the affected rows of the others are added up.
-    // The first error stops the run and is thrown, whatever ran before it having run.
+    // The first error stops the run and is thrown, whatever ran before it having run. A text over
+    // the server's packet limit is refused without being sent.
     quint64 run(const QString& text, const std::function<void(st_mysql_res*)>& onResult);
 
     st_mysql* handle() const { return m_mysql; }
 
+    // The TLS cipher of the open connection; empty when it is not encrypted.
+    QString tlsCipher() const;
+
     static constexpr unsigned int kConnectTimeoutSeconds = 5;
 
 private:
+    // The server's max_allowed_packet, asked once per connection; -1 when it won't say.
+    qint64 serverPacketLimit();
+
     st_mysql* m_mysql = nullptr;
+    qint64 m_maxPacket = 0;
     ConnectionParams m_params;
     bool m_lost = false;
 };

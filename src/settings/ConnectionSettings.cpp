@@ -90,6 +90,11 @@ ConnectionSettings resolveConnectionSettings(const QString& baseFolder)
     }
     s.user = decoded(config, QStringLiteral("User"), QString());
     s.password = decoded(config, QStringLiteral("Pw"), QString());
+    s.verifyServerCert =
+        config.readInteger(kDatabaseSection, QStringLiteral("SslVerifyServerCert"), 0) != 0;
+    const QString caFile = config.readString(kDatabaseSection, QStringLiteral("SslCa"), QString());
+    if (!caFile.isEmpty())
+        s.caFile = QDir::cleanPath(QFileInfo(config.fileName()).dir().absoluteFilePath(caFile));
     return s;
 }
 
