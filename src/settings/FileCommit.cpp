@@ -43,10 +43,9 @@ bool commitFile(const QString& path, QByteArrayView bytes, const FileCommitOptio
     // Buffered, a failed final flush inside commit() goes unreported (Qt 6.4) and a truncated
     // file replaces the old one.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        const QString openError = file.errorString();
-        if (existed && QFileInfo(path).isFile() && overwriteInPlace(path, bytes, reason))
-            return true;
-        *reason = existed ? *reason : openError;
+        if (existed && QFileInfo(path).isFile())
+            return overwriteInPlace(path, bytes, reason);
+        *reason = file.errorString();
         return false;
     }
     if (!existed && options.newFilePermissions &&

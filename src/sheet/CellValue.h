@@ -33,8 +33,9 @@ std::optional<DateTimeValue> parseDateTime(QByteArrayView text, bool withTime);
 
 // The spreadsheet's serial number of a moment (days since 1899-12-30 and the fraction of a day).
 // The writer prints numbers with 16 significant digits, and a reader such as LibreOffice cuts the
-// time it reads to whole seconds and milliseconds; so the number is nudged up, by a microsecond at
-// most, until both it and its printed form read back at or after the exact moment.
+// time it reads to whole seconds and milliseconds; so the number is nudged up, by at most a unit
+// of the printed form's last digit (under a microsecond for dates of our time), until both it and
+// its printed form read back at or after the exact moment.
 double serialNumber(const DateTimeValue& value);
 
 // A number as the workbook's writer prints it.
