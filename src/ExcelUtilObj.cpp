@@ -228,11 +228,13 @@ void ExportGridToExcel(QTableView* grid, const QString& fileName, const QString&
     const db::Query* query = model ? model->query() : nullptr;
     if (!query || !query->isActive())
         return;
-    const db::ResultSet& result = *query->result();
+    // Held for the whole export: the rows stay readable whatever happens to the query meanwhile.
+    const std::shared_ptr<const db::ResultSet> held = query->sharedResult();
+    const db::ResultSet& result = *held;
     rowsPerSheet = qBound(1, rowsPerSheet, kMaxRowsPerSheet);
 
     const GridState keepGrid(grid);
-    // Running statements is disabled meanwhile; should the result go anyway, stop reading it.
+    // Running statements is disabled meanwhile; should the result go anyway, the export stops.
     bool resultGone = false;
     const QMetaObject::Connection watch =
         QObject::connect(query, &db::Query::resultChanged, [&resultGone] { resultGone = true; });

@@ -10,6 +10,10 @@
 #include <QColor>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 using namespace quarvel;
 using namespace quarvel::db;
 
@@ -29,6 +33,7 @@ private slots:
     void fieldKinds();
     void cellsAreExact();
     void randomRowAccess();
+    void readersOnManyThreadsSeeTheSameCells();
     void commandSumsAffectedRows();
     void queryKeepsFirstResultWithColumns();
     void firstErrorStopsTheRun();
@@ -138,6 +143,37 @@ void tst_Database::randomRowAccess()
             QCOMPARE(int(r.cell(row, 1).length), seq % 7);
     }
     QVERIFY(r.indexBytes() <= 5000 * sizeof(void*) + 64);
+}
+
+// A shared result is read by the grid and the export at once: reading must change nothing.
+void tst_Database::readersOnManyThreadsSeeTheSameCells()
+{
+    const std::shared_ptr<const ResultSet> result = openResult(
+        m_connection, QStringLiteral("SELECT seq, IF(seq % 4 = 0, NULL, REPEAT('y', seq % 9)),"
+                                     " IF(seq % 5 = 0, NULL, seq * 7) FROM seq_1_to_20000"));
+    // Each reader walks the rows in its own order and checks every cell against its row number.
+    const auto reader = [&result](int stride, std::atomic<int>* wrong) {
+        const int rows = result->rowCount();
+        for (int i = 0; i < rows; ++i) {
+            const int row = int((qint64(i) * stride) % rows);
+            const int seq = row + 1;
+            const bool right =
+                result->cell(row, 0).bytes() == QByteArray::number(seq) &&
+                (seq % 4 == 0 ? result->cell(row, 1).isNull()
+                              : int(result->cell(row, 1).length) == seq % 9) &&
+                (seq % 5 == 0 ? result->cell(row, 2).isNull()
+                              : result->cell(row, 2).bytes() == QByteArray::number(seq * 7));
+            if (!right)
+                ++*wrong;
+        }
+    };
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    for (const int stride : {1, 7919, 104729, 3})
+        readers.emplace_back(reader, stride, &wrong);
+    for (std::thread& thread : readers)
+        thread.join();
+    QCOMPARE(wrong.load(), 0);
 }
 
 void tst_Database::commandSumsAffectedRows()

@@ -15,14 +15,10 @@ ResultSet::ResultSet(MYSQL_RES* stored)
                          fieldKindOf(fields[i].type, fields[i].flags, fields[i].charsetnr),
                          int(fields[i].type), fields[i].flags, fields[i].charsetnr});
 
-    // mysql_data_seek walks the row list from its head; remember where each row starts instead.
+    // Walking the list once; mysql_data_seek would walk it from its head for every row.
     m_rows.reserve(size_t(mysql_num_rows(stored)));
-    for (;;) {
-        MYSQL_ROW_OFFSET offset = mysql_row_tell(stored);
-        if (!mysql_fetch_row(stored))
-            break;
-        m_rows.push_back(offset);
-    }
+    while (MYSQL_ROW row = mysql_fetch_row(stored))
+        m_rows.push_back(row);
 }
 
 ResultSet::~ResultSet()
@@ -31,20 +27,17 @@ ResultSet::~ResultSet()
         mysql_free_result(m_result);
 }
 
-void ResultSet::seek(int row) const
-{
-    if (row == m_currentRow)
-        return;
-    mysql_row_seek(m_result, m_rows[size_t(row)]);
-    m_rowData = mysql_fetch_row(m_result);
-    m_lengths = mysql_fetch_lengths(m_result);
-    m_currentRow = row;
-}
-
 ResultSet::Cell ResultSet::cell(int row, int column) const
 {
-    seek(row);
-    return {m_rowData[column], m_lengths[column]};
+    char** fields = m_rows[size_t(row)];
+    const char* data = fields[column];
+    if (!data)
+        return {};
+    const int count = columnCount();
+    int next = column + 1;
+    while (next < count && !fields[next])
+        ++next;
+    return {data, static_cast<unsigned long>(fields[next] - data - 1)};
 }
 
 } // namespace quarvel::db

@@ -8,7 +8,6 @@
 #include <vector>
 
 struct st_mysql_res;
-struct st_mysql_rows;
 
 namespace quarvel::db {
 
@@ -23,6 +22,10 @@ struct Field
 
 // A result stored whole by the client library, owned for its life, with one index entry per row
 // so that any row is reached in constant time. Cells are read in place; nothing is copied.
+//
+// Threads: built on one thread, then only read. Reading changes nothing, so once it is made a
+// result may be read from any number of threads at once (it is shared as
+// std::shared_ptr<const ResultSet>).
 class ResultSet
 {
 public:
@@ -51,14 +54,12 @@ public:
     size_t indexBytes() const { return m_rows.capacity() * sizeof(m_rows[0]); }
 
 private:
-    void seek(int row) const;
-
     st_mysql_res* m_result = nullptr;
     QList<Field> m_fields;
-    std::vector<st_mysql_rows*> m_rows;
-    mutable int m_currentRow = -1;
-    mutable char** m_rowData = nullptr;
-    mutable unsigned long* m_lengths = nullptr;
+    // Each row's field pointers. A stored row keeps its fields one after the other, each ending
+    // in a NUL, with one more pointer past the last: a field's length is the distance to the next
+    // field that is not NULL (this is how the client library itself computes lengths).
+    std::vector<char**> m_rows;
 };
 
 } // namespace quarvel::db

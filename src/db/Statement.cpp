@@ -11,19 +11,29 @@ void Command::execute()
     m_rowsAffected = m_connection.run(m_sql, [](MYSQL_RES* stored) { mysql_free_result(stored); });
 }
 
-void Query::open()
+std::shared_ptr<const ResultSet> openResult(Connection& connection, const QString& text)
 {
-    close();
-    if (!m_connection)
-        throw DbError(QStringLiteral("The query has no connection"), CR_CONNECTION_ERROR);
     std::unique_ptr<ResultSet> first;
-    m_connection->run(m_sql, [&first](MYSQL_RES* stored) {
+    connection.run(text, [&first](MYSQL_RES* stored) {
         if (first)
             mysql_free_result(stored);
         else
             first = std::make_unique<ResultSet>(stored);
     });
-    m_result = first ? std::move(first) : std::make_unique<ResultSet>();
+    return first ? std::move(first) : std::make_unique<ResultSet>();
+}
+
+void Query::open()
+{
+    close();
+    if (!m_connection)
+        throw DbError(QStringLiteral("The query has no connection"), CR_CONNECTION_ERROR);
+    setResult(openResult(*m_connection, m_sql));
+}
+
+void Query::setResult(std::shared_ptr<const ResultSet> result)
+{
+    m_result = std::move(result);
     emit resultChanged();
 }
 

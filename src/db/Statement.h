@@ -31,6 +31,10 @@ private:
     quint64 m_rowsAffected = 0;
 };
 
+// Runs the text and keeps the first result that has columns (an empty result when none has);
+// later results are read and dropped. Throws DbError.
+std::shared_ptr<const ResultSet> openResult(Connection& connection, const QString& text);
+
 // A statement text run for its rows. Once opened it holds the complete first result that has
 // columns; later results of the same text are read and dropped.
 class Query : public QObject
@@ -48,10 +52,14 @@ public:
     // Harmless when already closed.
     void close();
 
+    // A result made elsewhere (on the session's worker) becomes the query's open result.
+    void setResult(std::shared_ptr<const ResultSet> result);
+
     bool isActive() const { return m_result != nullptr; }
     int recordCount() const { return m_result ? m_result->rowCount() : 0; }
     // Null while closed.
     const ResultSet* result() const { return m_result.get(); }
+    const std::shared_ptr<const ResultSet>& sharedResult() const { return m_result; }
 
 signals:
     // The result was replaced or dropped.
@@ -60,7 +68,7 @@ signals:
 private:
     Connection* m_connection = nullptr;
     QString m_sql;
-    std::unique_ptr<ResultSet> m_result;
+    std::shared_ptr<const ResultSet> m_result;
 };
 
 } // namespace quarvel::db

@@ -48,37 +48,36 @@ ResultModel::ResultModel(QObject* parent)
 
 void ResultModel::setQuery(const db::Query* query)
 {
-    beginResetModel();
     if (m_query)
         disconnect(m_query, nullptr, this, nullptr);
     m_query = query;
     if (m_query)
-        connect(m_query, &db::Query::resultChanged, this, [this] {
-            beginResetModel();
-            endResetModel();
-        });
+        connect(m_query, &db::Query::resultChanged, this, &ResultModel::takeResult);
+    takeResult();
+}
+
+void ResultModel::takeResult()
+{
+    beginResetModel();
+    m_result = m_query ? m_query->sharedResult() : nullptr;
     endResetModel();
 }
 
 int ResultModel::rowCount(const QModelIndex& parent) const
 {
-    if (parent.isValid() || !m_query || !m_query->result())
-        return 0;
-    return m_query->result()->rowCount();
+    return parent.isValid() || !m_result ? 0 : m_result->rowCount();
 }
 
 int ResultModel::columnCount(const QModelIndex& parent) const
 {
-    if (parent.isValid() || !m_query || !m_query->result())
-        return 0;
-    return m_query->result()->columnCount();
+    return parent.isValid() || !m_result ? 0 : m_result->columnCount();
 }
 
 QVariant ResultModel::data(const QModelIndex& index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const db::ResultSet& result = *m_query->result();
+    const db::ResultSet& result = *m_result;
     const db::FieldKind kind = result.field(index.column()).kind;
     switch (role) {
     case Qt::DisplayRole: {
@@ -103,9 +102,9 @@ QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int r
         return {};
     if (orientation == Qt::Vertical)
         return section + 1;
-    if (!m_query || !m_query->result() || section < 0 || section >= columnCount())
+    if (!m_result || section < 0 || section >= columnCount())
         return {};
-    return m_query->result()->field(section).name;
+    return m_result->field(section).name;
 }
 
 } // namespace quarvel

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <memory>
 
 namespace quarvel {
 
 namespace db {
 class Query;
-}
+class ResultSet;
+} // namespace db
 
 // The grid's view of the query's stored result: one column per field, titled with the field
 // name, cells read on demand from the result itself. Read-only. Empty while the query is closed.
@@ -30,8 +32,14 @@ public:
     static constexpr int kMaxPreviewBytes = 32;
     static QString nullText() { return QStringLiteral("(NULL)"); }
 
+    // The result shown: the query's, taken between the begin and end of a model reset.
+    const db::ResultSet* result() const { return m_result.get(); }
+
 private:
+    void takeResult();
+
     const db::Query* m_query = nullptr;
+    std::shared_ptr<const db::ResultSet> m_result;
 };
 
 } // namespace quarvel
