@@ -14,7 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QElapsedTimer>
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -113,6 +113,17 @@ void bindButtonToAction(QPushButton* button, QAction* action)
     QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
 }
 
+// The colour a label's caption (WindowText) or an editor's text (Text) is drawn in.
+void setTextColour(QWidget* widget, const QColor& colour,
+                   QPalette::ColorRole role = QPalette::WindowText)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(role, colour);
+    widget->setPalette(palette);
+}
+
+} // namespace
+
 // Turns widgets and actions off for a while and gives each its own state back afterwards.
 class DisabledWhile
 {
@@ -141,17 +152,6 @@ private:
 
     std::vector<std::function<void()>> m_restore;
 };
-
-// The colour a label's caption (WindowText) or an editor's text (Text) is drawn in.
-void setTextColour(QWidget* widget, const QColor& colour,
-                   QPalette::ColorRole role = QPalette::WindowText)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(role, colour);
-    widget->setPalette(palette);
-}
-
-} // namespace
 
 void ResizablePanel::resizeEvent(QResizeEvent* event)
 {
@@ -189,6 +189,11 @@ TfrmMain::TfrmMain(const QString& baseFolder, QWidget* parent)
     buildActions();
     wireScriptEditor();
 
+    Cnt = new session::Session(this);
+    Cnt->setObjectName(QStringLiteral("Cnt"));
+    connect(Cnt, &session::Session::finished, this, [this](const session::Outcome& outcome) {
+        runGuarded(*m_prompts, this, [&] { CntFinished(outcome); });
+    });
     qrySelect = new db::Query(this);
     qrySelect->setObjectName(QStringLiteral("qrySelect"));
     dsSelect = new ResultModel(this);
@@ -268,6 +273,11 @@ void TfrmMain::buildComponents()
 
     btnRun = makeRunButton(pnlTop, QStringLiteral("btnRun"), {37, 4, 121, 42});
     btnRunSel = makeRunButton(pnlTop, QStringLiteral("btnRunSel"), {38, 56, 121, 42});
+    // In the free space between btnRunSel and lblModal, and only while a statement runs, so the
+    // window at rest looks as it always did.
+    btnStop = makeRunButton(pnlTop, QStringLiteral("btnStop"), {38, 102, 121, 42});
+    btnStop->setText(QStringLiteral("停止(Esc)"));
+    btnStop->hide();
 
     lblModal = new QLabel(pnlTop);
     lblModal->setObjectName(QStringLiteral("lblModal"));
@@ -365,8 +375,13 @@ void TfrmMain::buildActions()
                    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R), &TfrmMain::actRunSelExecute);
     actModal = makeAction(QStringLiteral("actModal"), QStringLiteral("actModal"), QString(),
                           QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_W), &TfrmMain::actModalExecute);
+    actStop = makeAction(QStringLiteral("actStop"), QStringLiteral("停止(Esc)"),
+                         QStringLiteral("停止正在执行的SQL语句"), QKeySequence(Qt::Key_Escape),
+                         &TfrmMain::actStopExecute);
+    actStop->setEnabled(false);
     bindButtonToAction(btnRun, actRun);
     bindButtonToAction(btnRunSel, actRunSel);
+    connect(btnStop, &QPushButton::clicked, actStop, &QAction::trigger);
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
@@ -410,6 +425,13 @@ void TfrmMain::showEvent(QShowEvent* event)
     }
 }
 
+void TfrmMain::closeEvent(QCloseEvent* event)
+{
+    // Nothing may be left running on the server, and closing must not wait on it for long.
+    Cnt->stopAndWait();
+    QWidget::closeEvent(event);
+}
+
 void TfrmMain::FormCreate()
 {
     lblModal->setText(QStringLiteral("只读模式"));
@@ -432,12 +454,12 @@ void TfrmMain::pnlMainCanResize([[maybe_unused]] int& NewWidth, int& NewHeight,
 
 bool TfrmMain::ConnectDatabase()
 {
-    Cnt.close();
+    Cnt->close();
     setTopHeight(readTopHeight(m_baseFolder));
     const ConnectionSettings settings = resolveConnectionSettings(m_baseFolder);
     try {
-        Cnt.open({settings.database, settings.server, settings.port, settings.user,
-                  settings.password, settings.verifyServerCert, settings.caFile});
+        Cnt->open({settings.database, settings.server, settings.port, settings.user,
+                   settings.password, settings.verifyServerCert, settings.caFile});
         return true;
     } catch (const std::exception&) {
         // The reason is not shown here; a run attempt tells the user the database is missing.
@@ -471,13 +493,12 @@ void TfrmMain::actModalExecute()
     const bool readOnly = !isReadOnlyMode();
     lblModal->setText(readOnly ? kReadOnlyCaption : kWritableCaption);
     setTextColour(lblModal, readOnly ? Qt::blue : Qt::red);
-    if (Cnt.isOpen()) {
-        try {
-            applySessionMode(readOnly);
-        } catch (const db::DbError&) {
-            // A lost connection shows up, and is mended, at the next run.
-        }
-    }
+    // The server's session follows at the next run.
+}
+
+void TfrmMain::actStopExecute()
+{
+    Cnt->stop();
 }
 
 void TfrmMain::btnExportFileClick()
@@ -507,8 +528,7 @@ void TfrmMain::RunSql(const QString& text)
         return;
     }
     btnExportFile->hide();
-    reconnectIfLost();
-    if (!Cnt.isOpen()) {
+    if (!Cnt->canRun()) {
         m_prompts->message(this, QMessageBox::Critical, QStringLiteral("提示"),
                            QStringLiteral("数据库搜寻失败！请确认该程序是放在服务端安装目录之下。"),
                            QMessageBox::Ok);
@@ -518,7 +538,6 @@ void TfrmMain::RunSql(const QString& text)
         qrySelect->close();
         showPage(QStringLiteral("GridPage"));
         OpenQuery(qrySelect, text);
-        btnExportFile->show();
     } else {
         mmoResult->clear();
         showPage(QStringLiteral("MsgPage"));
@@ -526,89 +545,87 @@ void TfrmMain::RunSql(const QString& text)
     }
 }
 
-bool TfrmMain::ExecuteCommand(const QString& text)
+void TfrmMain::ExecuteCommand(const QString& text)
 {
     setResultColour(QApplication::palette().color(QPalette::Text));
     stpResult->setText(kRunningText);
-    stpResult->repaint();
-    bool ok = false;
-    try {
-        if (isReadOnlyMode())
-            applySessionMode(true);
-        cmdExec.setSql(text);
-        cmdExec.execute();
-        mmoResult->setPlainText(QStringLiteral("SQL语句执行完毕！共影响了 %1 条数据库记录。")
-                                    .arg(cmdExec.rowsAffected()));
-        ok = true;
-    } catch (const db::DbError& e) {
-        setResultColour(Qt::red);
-        mmoResult->setPlainText(e.message());
-    }
-    stpResult->clear();
-    return ok;
+    startRun(session::RunKind::Command, text);
 }
 
 void TfrmMain::OpenQuery(db::Query* query, const QString& text)
 {
     stpResult->setText(kRunningText);
-    stpResult->repaint();
     setResultColour(QApplication::palette().color(QPalette::Text));
-    try {
-        const QString sql = rewriteBackslashes(text);
-        if (isReadOnlyMode())
-            applySessionMode(true);
-        QElapsedTimer timer;
-        timer.start();
-        query->close();
-        query->setConnection(&Cnt);
-        query->setSql(sql);
-        query->open();
-        const double seconds = double(timer.elapsed()) / 1000.0;
-        stpResult->setText(QString::asprintf("耗时 %.3f 秒，共返回 %d 条数据库记录", seconds,
-                                             query->recordCount()));
+    query->close();
+    startRun(session::RunKind::Query, rewriteBackslashes(text));
+}
+
+void TfrmMain::startRun(session::RunKind kind, const QString& sql)
+{
+    // Nothing can be queued behind the run or change under it; each gets its own state back.
+    m_runLock = std::make_unique<DisabledWhile>(actRun, actRunSel, actModal, btnRun, btnRunSel,
+                                                btnOpenSql, btnSaveSql, btnExportFile);
+    actStop->setEnabled(true);
+    btnStop->show();
+    Cnt->start(kind, sql, isReadOnlyMode());
+}
+
+void TfrmMain::CntFinished(const session::Outcome& outcome)
+{
+    m_runLock.reset();
+    actStop->setEnabled(false);
+    btnStop->hide();
+    if (outcome.notConnected) {
+        stpResult->clear();
+        m_prompts->message(this, QMessageBox::Critical, QStringLiteral("提示"),
+                           QStringLiteral("数据库搜寻失败！请确认该程序是放在服务端安装目录之下。"),
+                           QMessageBox::Ok);
+        return;
+    }
+    if (outcome.kind == session::RunKind::Command)
+        showCommandOutcome(outcome);
+    else
+        showQueryOutcome(outcome);
+}
+
+void TfrmMain::showCommandOutcome(const session::Outcome& outcome)
+{
+    if (outcome.ok)
+        mmoResult->setPlainText(
+            QStringLiteral("SQL语句执行完毕！共影响了 %1 条数据库记录。").arg(outcome.affected));
+    else
+        showError(outcome.error);
+    stpResult->clear();
+}
+
+void TfrmMain::showQueryOutcome(const session::Outcome& outcome)
+{
+    if (outcome.ok) {
+        qrySelect->setResult(outcome.result);
+        stpResult->setText(QString::asprintf("耗时 %.3f 秒，共返回 %d 条数据库记录",
+                                             outcome.seconds, qrySelect->recordCount()));
         grdResult->resizeColumnsToContents();
         for (int column = 0; column < dsSelect->columnCount(); ++column)
             if (grdResult->columnWidth(column) > kMaxAutoColumnWidth)
                 grdResult->setColumnWidth(column, kMaxAutoColumnWidth);
-    } catch (const db::DbError& e) {
+    } else {
         stpResult->setText(QStringLiteral("执行SQL语句失败！"));
         showPage(QStringLiteral("MsgPage"));
-        setResultColour(Qt::red);
-        mmoResult->setPlainText(e.message());
+        showError(outcome.error);
         repaint();
     }
+    btnExportFile->show();
+}
+
+void TfrmMain::showError(const QString& message)
+{
+    setResultColour(Qt::red);
+    mmoResult->setPlainText(message);
 }
 
 void TfrmMain::setResultColour(const QColor& colour)
 {
     setTextColour(mmoResult, colour, QPalette::Text);
-}
-
-void TfrmMain::reconnectIfLost()
-{
-    if (!Cnt.lost())
-        return;
-    try {
-        Cnt.reopen();
-        applySessionMode(isReadOnlyMode());
-    } catch (const db::DbError&) {
-        // Still unreachable: the run reports the database as not connected.
-    }
-}
-
-void TfrmMain::applySessionMode(bool readOnly)
-{
-    // The server's own guard behind the text guard: in read-only mode it refuses every write,
-    // whatever the spelling. A server that doesn't know the statement leaves the text guard alone.
-    db::Command set(Cnt);
-    set.setSql(readOnly ? QStringLiteral("SET SESSION TRANSACTION READ ONLY")
-                        : QStringLiteral("SET SESSION TRANSACTION READ WRITE"));
-    try {
-        set.execute();
-    } catch (const db::DbError&) {
-        if (Cnt.lost())
-            throw;
-    }
 }
 
 void TfrmMain::wireScriptEditor()

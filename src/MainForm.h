@@ -2,12 +2,14 @@
 
 #include "Connection.h"
 #include "Prompts.h"
+#include "Session.h"
 #include "Statement.h"
 
 #include <QFrame>
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -41,6 +43,8 @@ protected:
 
 // The one main window. It builds the component tree, wires the handlers and leaves the work to
 // the settings, database and editor pieces.
+class DisabledWhile;
+
 class TfrmMain : public QWidget
 {
     Q_OBJECT
@@ -55,7 +59,9 @@ public:
     Prompts& prompts() const { return *m_prompts; }
 
     const QString& baseFolder() const { return m_baseFolder; }
-    db::Connection& connection() { return Cnt; }
+    // Only while no statement runs.
+    db::Connection& connection() { return Cnt->connection(); }
+    session::Session& session() { return *Cnt; }
 
     // Current height of pnlMain, and a way to give it a new one (as the sizing bar does).
     int topHeight() const;
@@ -69,18 +75,23 @@ public:
     // The mode lives in lblModal's caption.
     bool isReadOnlyMode() const;
 
+    // The run starts on the session's worker; its outcome is shown when it arrives
+    // (showCommandOutcome, showQueryOutcome). Running statements is disabled meanwhile.
     void RunSql(const QString& text);
-    bool ExecuteCommand(const QString& text);
+    void ExecuteCommand(const QString& text);
     void OpenQuery(db::Query* query, const QString& text);
+    bool isRunning() const { return Cnt->isRunning(); }
 
 public slots:
     void actRunExecute();
     void actRunSelExecute();
     void actModalExecute();
+    void actStopExecute();
     void btnExportFileClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -92,8 +103,11 @@ private:
     void FormShow();
     void pnlMainCanResize(int& NewWidth, int& NewHeight, bool& Resize);
     void setResultColour(const QColor& colour);
-    void reconnectIfLost();
-    void applySessionMode(bool readOnly);
+    void startRun(session::RunKind kind, const QString& sql);
+    void CntFinished(const session::Outcome& outcome);
+    void showCommandOutcome(const session::Outcome& outcome);
+    void showQueryOutcome(const session::Outcome& outcome);
+    void showError(const QString& message);
 
     // The script editor's handlers.
     void wireScriptEditor();
@@ -117,6 +131,7 @@ private:
     QToolButton* btnExportFile = nullptr;
     QPushButton* btnRun = nullptr;
     QPushButton* btnRunSel = nullptr;
+    QPushButton* btnStop = nullptr; // shown only while a statement runs
     QLabel* lblModal = nullptr;
     SqlEditor* mmoScript = nullptr;
     QStackedWidget* nbMain = nullptr;
@@ -132,11 +147,14 @@ private:
     QAction* actRun = nullptr;
     QAction* actRunSel = nullptr;
     QAction* actModal = nullptr;
+    QAction* actStop = nullptr;
 
-    db::Connection Cnt;
-    db::Command cmdExec{Cnt};
+    // The connection and its statements, run off this thread.
+    session::Session* Cnt = nullptr;
     db::Query* qrySelect = nullptr;
     ResultModel* dsSelect = nullptr;
+    // Everything that must not start while a statement runs, disabled until its outcome.
+    std::unique_ptr<DisabledWhile> m_runLock;
 };
 
 } // namespace quarvel

@@ -4,6 +4,8 @@
 #include "MainForm.h"
 
 #include <QAction>
+#include <QDeadlineTimer>
+#include <QTest>
 #include <memory>
 
 namespace quarvel::test {
@@ -28,9 +30,20 @@ struct StartedWindow
         return form->findChild<T*>(name);
     }
 
+    // Triggers the action and, when it started a statement, waits for its outcome.
     void trigger(const char* actionName) const
     {
         child<QAction>(QLatin1String(actionName))->trigger();
+        waitForRun();
+    }
+
+    // Lets the window work until no statement runs; false when one still runs after `ms`.
+    bool waitForRun(int ms = 60000) const
+    {
+        QDeadlineTimer deadline(ms);
+        while (form->isRunning() && !deadline.hasExpired())
+            QTest::qWait(2);
+        return !form->isRunning();
     }
 };
 

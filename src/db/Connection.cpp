@@ -97,6 +97,10 @@ void Connection::open(const ConnectionParams& params)
     set(MYSQL_OPT_RECONNECT, &no, "MYSQL_OPT_RECONNECT");
     set(MYSQL_OPT_MAX_ALLOWED_PACKET, &maxPacket, "MYSQL_OPT_MAX_ALLOWED_PACKET");
     set(MYSQL_SET_CHARSET_NAME, "utf8mb4", "MYSQL_SET_CHARSET_NAME");
+    if (params.ioTimeoutSeconds > 0) {
+        set(MYSQL_OPT_READ_TIMEOUT, &params.ioTimeoutSeconds, "MYSQL_OPT_READ_TIMEOUT");
+        set(MYSQL_OPT_WRITE_TIMEOUT, &params.ioTimeoutSeconds, "MYSQL_OPT_WRITE_TIMEOUT");
+    }
     // TLS whenever the server offers it. Verifying the server's certificate is asked for, or
     // not, in every case, since library versions differ in what they do by default; verifying
     // also refuses a server without TLS.
@@ -129,6 +133,18 @@ QString Connection::tlsCipher() const
 {
     const char* cipher = m_mysql ? mysql_get_ssl_cipher(m_mysql) : nullptr;
     return cipher ? QString::fromLatin1(cipher) : QString();
+}
+
+unsigned long Connection::serverThreadId() const
+{
+    return m_mysql ? mysql_thread_id(m_mysql) : 0;
+}
+
+bool Connection::inTransaction() const
+{
+    unsigned int status = 0;
+    return m_mysql && mariadb_get_infov(m_mysql, MARIADB_CONNECTION_SERVER_STATUS, &status) == 0 &&
+           (status & SERVER_STATUS_IN_TRANS);
 }
 
 void Connection::raise()

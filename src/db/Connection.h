@@ -21,6 +21,9 @@ struct ConnectionParams
     // certificate must be valid for the host (against `caFile`, or the system's authorities).
     bool verifyServerCert = false;
     QString caFile;
+    // Seconds a read or write may wait for the server; 0: for ever. Only short-lived helper
+    // connections set it (a report may legitimately run for an hour).
+    unsigned int ioTimeoutSeconds = 0;
 };
 
 // One client connection, owned for its whole life. Opened over TCP with utf8mb4, multi-statements
@@ -63,6 +66,10 @@ public:
 
     // The TLS cipher of the open connection; empty when it is not encrypted.
     QString tlsCipher() const;
+    // The server's id of this connection (for KILL), 0 while closed.
+    unsigned long serverThreadId() const;
+    // Whether the server reports a transaction in progress on this connection.
+    bool inTransaction() const;
 
     static constexpr unsigned int kConnectTimeoutSeconds = 5;
 

@@ -1,0 +1,290 @@
+#include "Session.h"
+
+#include "Statement.h"
+
+#include <QElapsedTimer>
+#include <QMetaObject>
+#include <QTimer>
+
+#include <chrono>
+#include <mysql.h>
+
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace quarvel::session {
+
+namespace {
+
+// What the server says of a statement KILL QUERY ended; a stop that comes before the statement
+// was sent ends it the same way.
+constexpr unsigned int kQueryInterrupted = 1317;
+
+void shutDownSocket(qintptr socket)
+{
+#ifdef Q_OS_WIN
+    ::shutdown(SOCKET(socket), SD_BOTH);
+#else
+    ::shutdown(int(socket), SHUT_RDWR);
+#endif
+}
+
+} // namespace
+
+Session::Session(QObject* parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<Outcome>();
+}
+
+Session::~Session()
+{
+    stopAndWait();
+    reapKillers(true);
+}
+
+void Session::open(const db::ConnectionParams& params)
+{
+    m_appliedReadOnly.reset();
+    m_inTransaction = false;
+    m_params = params;
+    m_connection.open(params);
+}
+
+void Session::close()
+{
+    if (!m_running)
+        m_connection.close();
+}
+
+bool Session::canRun() const
+{
+    return m_connection.isOpen() || m_connection.lost();
+}
+
+bool Session::inTransaction() const
+{
+    return m_inTransaction;
+}
+
+bool Session::start(RunKind kind, const QString& text, bool readOnly)
+{
+    if (m_running)
+        return false;
+    joinWorker();
+    reapKillers(false);
+    m_running = true;
+    m_stopAsked = false;
+    const quint64 generation = ++m_generation;
+    m_serverThreadId = m_connection.serverThreadId();
+    {
+        const std::lock_guard lock(m_socketMutex);
+        m_runLive = true;
+    }
+    m_worker = std::thread([this, kind, text, readOnly, generation] {
+        const Outcome outcome = work(kind, text, readOnly);
+        {
+            const std::lock_guard lock(m_socketMutex);
+            m_runLive = false;
+#ifndef Q_OS_WIN
+            if (m_socket >= 0)
+                ::close(int(m_socket));
+#endif
+            m_socket = -1;
+        }
+        m_runEnded.notify_all();
+        QMetaObject::invokeMethod(
+            this,
+            [this, outcome, generation] {
+                if (generation == m_generation && m_running)
+                    finishRun(outcome);
+            },
+            Qt::QueuedConnection);
+    });
+    return true;
+}
+
+Outcome Session::work(RunKind kind, const QString& text, bool readOnly)
+{
+    Outcome outcome;
+    outcome.kind = kind;
+    if (!m_connection.isOpen()) {
+        if (!m_connection.lost()) {
+            outcome.notConnected = true;
+            return outcome;
+        }
+        try {
+            m_connection.reopen();
+        } catch (const db::DbError& e) {
+            outcome.notConnected = true;
+            outcome.error = e.message();
+            outcome.errorCode = e.code();
+            return outcome;
+        }
+        outcome.reconnected = true;
+        m_appliedReadOnly.reset();
+        m_serverThreadId = m_connection.serverThreadId();
+    }
+    {
+        // A duplicate of the socket, so that shutting it down from another thread can never hit
+        // a descriptor that was closed and reused meanwhile.
+        const std::lock_guard lock(m_socketMutex);
+        const my_socket socket = mysql_get_socket(m_connection.handle());
+#ifdef Q_OS_WIN
+        m_socket = qintptr(socket);
+#else
+        m_socket = ::dup(socket);
+#endif
+    }
+    try {
+        if (m_stopAsked)
+            throw db::DbError(QStringLiteral("Query execution was interrupted"), kQueryInterrupted);
+        applyMode(readOnly);
+        QElapsedTimer timer;
+        timer.start();
+        if (kind == RunKind::Command) {
+            db::Command command(m_connection);
+            command.setSql(text);
+            command.execute();
+            outcome.affected = command.rowsAffected();
+        } else {
+            outcome.result = db::openResult(m_connection, text);
+        }
+        outcome.seconds = double(timer.nsecsElapsed()) / 1e9;
+        outcome.ok = true;
+    } catch (const db::DbError& e) {
+        outcome.error = e.message();
+        outcome.errorCode = e.code();
+    }
+    m_inTransaction = m_connection.inTransaction();
+    return outcome;
+}
+
+void Session::applyMode(bool readOnly)
+{
+    // Re-asserted before every run in read-only mode: the text itself may have switched the
+    // session. Errors other than a lost connection are left to the text guard (old servers).
+    if (!readOnly && m_appliedReadOnly == false)
+        return;
+    db::Command set(m_connection);
+    set.setSql(readOnly ? QStringLiteral("SET SESSION TRANSACTION READ ONLY")
+                        : QStringLiteral("SET SESSION TRANSACTION READ WRITE"));
+    try {
+        set.execute();
+        m_appliedReadOnly = readOnly;
+    } catch (const db::DbError&) {
+        if (m_connection.lost())
+            throw;
+    }
+}
+
+void Session::stop()
+{
+    if (!m_running || m_stopAsked)
+        return;
+    m_stopAsked = true;
+    db::ConnectionParams params = m_params;
+    params.ioTimeoutSeconds = kKillTimeoutSeconds;
+    const unsigned long id = m_serverThreadId;
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    m_killersDone.push_back(done);
+    m_killers.emplace_back([this, params, id, done] {
+        db::Connection killer;
+        bool killed = false;
+        try {
+            if (id != 0) {
+                killer.open(params);
+                db::Command kill(killer);
+                kill.setSql(QStringLiteral("KILL QUERY %1").arg(id));
+                kill.execute();
+                killed = true;
+            }
+        } catch (const db::DbError&) {
+        }
+        if (killed) {
+            std::unique_lock lock(m_socketMutex);
+            if (m_runEnded.wait_for(lock, std::chrono::milliseconds(kAbandonAfterMs),
+                                    [this] { return !m_runLive; })) {
+                *done = true;
+                return;
+            }
+        }
+        // Still running, or the server could not be asked: the connection goes, so that nothing
+        // of the statement keeps running on the server and the worker comes back.
+        try {
+            if (killed) {
+                db::Command kill(killer);
+                kill.setSql(QStringLiteral("KILL CONNECTION %1").arg(id));
+                kill.execute();
+            }
+        } catch (const db::DbError&) {
+        }
+        abandon();
+        *done = true;
+    });
+    // Should the helper itself hang on a server that does not answer, the window does not wait.
+    const quint64 generation = m_generation;
+    QTimer::singleShot(kAbandonAfterMs, this, [this, generation] {
+        if (m_running && generation == m_generation)
+            abandon();
+    });
+}
+
+void Session::abandon()
+{
+    const std::lock_guard lock(m_socketMutex);
+    if (m_runLive && m_socket >= 0)
+        shutDownSocket(m_socket);
+}
+
+void Session::stopAndWait()
+{
+    if (m_running) {
+        stop();
+        {
+            std::unique_lock lock(m_socketMutex);
+            m_runEnded.wait_for(lock, std::chrono::milliseconds(kAbandonAfterMs),
+                                [this] { return !m_runLive; });
+        }
+        abandon();
+        joinWorker();
+        m_running = false;
+        ++m_generation; // its outcome, already on its way, is dropped
+    }
+    reapKillers(false);
+}
+
+void Session::finishRun(const Outcome& outcome)
+{
+    joinWorker();
+    m_running = false;
+    Outcome result = outcome;
+    result.stopped = m_stopAsked;
+    reapKillers(false);
+    emit finished(result);
+}
+
+void Session::joinWorker()
+{
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void Session::reapKillers(bool all)
+{
+    for (size_t i = 0; i < m_killers.size();) {
+        if (all || *m_killersDone[i]) {
+            m_killers[i].join();
+            m_killers.erase(m_killers.begin() + qsizetype(i));
+            m_killersDone.erase(m_killersDone.begin() + qsizetype(i));
+        } else {
+            ++i;
+        }
+    }
+}
+
+} // namespace quarvel::session
