@@ -260,6 +260,21 @@ QMenu* SqlEditor::createEditorContextMenu(QWidget* parent)
     return menu;
 }
 
+bool SqlEditor::event(QEvent* event)
+{
+    // Esc closes a completion list or hint; otherwise it is left to the window's shortcut (it
+    // stops a running statement) and comes back here as a key press when nothing takes it.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier && !isListActive() &&
+            !isCallTipActive()) {
+            event->ignore();
+            return false;
+        }
+    }
+    return QsciScintilla::event(event);
+}
+
 void SqlEditor::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Space && event->modifiers() == Qt::ControlModifier) {

@@ -264,6 +264,14 @@ void Session::finishRun(const Outcome& outcome)
     m_running = false;
     Outcome result = outcome;
     result.stopped = m_stopAsked;
+    // A statement that was only waiting (SLEEP) ends without an error when killed; it was
+    // stopped all the same, and is reported as the server reports every other stopped one.
+    if (result.stopped && result.ok) {
+        result.ok = false;
+        result.result.reset();
+        result.error = QStringLiteral("Query execution was interrupted");
+        result.errorCode = kQueryInterrupted;
+    }
     reapKillers(false);
     emit finished(result);
 }
