@@ -56,6 +56,10 @@ const QColor kRunButtonColour(0xFF, 0xFF, 0x80); // 8454143, light yellow
 const QString kReadOnlyCaption = QStringLiteral("只读模式");
 const QString kWritableCaption = QStringLiteral("可写模式");
 const QString kRunningText = QStringLiteral("正在执行SQL语句，请稍候 ...");
+// Said first when a run had to connect again: the old session's state is gone.
+const QString kReconnectedText =
+    QStringLiteral("数据库连接已断开，已重新连接：原会话中未提交的事务、USE 选择的数据库和会话变量"
+                   "均已失效。");
 // Widest a grid column gets from its content; the user can still widen it.
 constexpr int kMaxAutoColumnWidth = 360;
 
@@ -491,6 +495,15 @@ void TfrmMain::actRunSelExecute()
 void TfrmMain::actModalExecute()
 {
     const bool readOnly = !isReadOnlyMode();
+    // An open transaction keeps its own access mode until it ends: switching now would show
+    // read-only while a COMMIT still makes its writes permanent.
+    if (readOnly && Cnt->inTransaction()) {
+        m_prompts->message(this, QMessageBox::Information, appTitle(),
+                           QStringLiteral("当前有未提交的事务，请先提交（COMMIT）或回滚（ROLLBACK）"
+                                          "后再切换到只读模式。"),
+                           QMessageBox::Ok);
+        return;
+    }
     lblModal->setText(readOnly ? kReadOnlyCaption : kWritableCaption);
     setTextColour(lblModal, readOnly ? Qt::blue : Qt::red);
     // The server's session follows at the next run.
@@ -588,13 +601,22 @@ void TfrmMain::CntFinished(const session::Outcome& outcome)
         showQueryOutcome(outcome);
 }
 
+// The reconnect notice, when the run had to connect again, before `text`.
+static QString withReconnectNotice(const session::Outcome& outcome, const QString& text,
+                                   const QString& separator)
+{
+    return outcome.reconnected ? kReconnectedText + separator + text : text;
+}
+
 void TfrmMain::showCommandOutcome(const session::Outcome& outcome)
 {
     if (outcome.ok)
-        mmoResult->setPlainText(
-            QStringLiteral("SQL语句执行完毕！共影响了 %1 条数据库记录。").arg(outcome.affected));
+        mmoResult->setPlainText(withReconnectNotice(
+            outcome,
+            QStringLiteral("SQL语句执行完毕！共影响了 %1 条数据库记录。").arg(outcome.affected),
+            QStringLiteral("\n")));
     else
-        showError(outcome.error);
+        showError(withReconnectNotice(outcome, outcome.error, QStringLiteral("\n")));
     stpResult->clear();
 }
 
@@ -602,8 +624,11 @@ void TfrmMain::showQueryOutcome(const session::Outcome& outcome)
 {
     if (outcome.ok) {
         qrySelect->setResult(outcome.result);
-        stpResult->setText(QString::asprintf("耗时 %.3f 秒，共返回 %d 条数据库记录",
-                                             outcome.seconds, qrySelect->recordCount()));
+        stpResult->setText(
+            withReconnectNotice(outcome,
+                                QString::asprintf("耗时 %.3f 秒，共返回 %d 条数据库记录",
+                                                  outcome.seconds, qrySelect->recordCount()),
+                                QStringLiteral(" ")));
         grdResult->resizeColumnsToContents();
         for (int column = 0; column < dsSelect->columnCount(); ++column)
             if (grdResult->columnWidth(column) > kMaxAutoColumnWidth)
@@ -611,7 +636,7 @@ void TfrmMain::showQueryOutcome(const session::Outcome& outcome)
     } else {
         stpResult->setText(QStringLiteral("执行SQL语句失败！"));
         showPage(QStringLiteral("MsgPage"));
-        showError(outcome.error);
+        showError(withReconnectNotice(outcome, outcome.error, QStringLiteral("\n")));
         repaint();
     }
     btnExportFile->show();

@@ -28,6 +28,8 @@ const QString kRefusal = QStringLiteral(
 const QString kNotConnected =
     QStringLiteral("数据库搜寻失败！请确认该程序是放在服务端安装目录之下。");
 const QString kFailedStatus = QStringLiteral("执行SQL语句失败！");
+const QString kReconnected = QStringLiteral(
+    "数据库连接已断开，已重新连接：原会话中未提交的事务、USE 选择的数据库和会话变量均已失效。");
 const QRegularExpression
     kQueryStatus(QStringLiteral("^耗时 \\d+\\.\\d{3} 秒，共返回 (\\d+) 条数据库记录$"));
 
@@ -103,6 +105,9 @@ private slots:
     void severalStatements();
     void notConnectedEveryTime();
     void lostConnectionIsRestored();
+    void reconnectIsNeverSilent_data();
+    void reconnectIsNeverSilent();
+    void openTransactionKeepsWritableMode();
 
 private:
     int rowsInTable();
@@ -416,10 +421,12 @@ void tst_RunSql::serverRefusesWritesInReadOnlyMode()
              qPrintable(r.message()->toPlainText()));
     QCOMPARE(rowsInTable(), 3);
 
-    // A text that turns the session writable does not outlive its run.
+    // A text that would turn the session writable is refused like the forbidden fragments.
     r.setWritable(true);
     r.setWritable(false);
-    r.run(QStringLiteral("SET SESSION TRANSACTION READ WRITE"));
+    r.run(QStringLiteral("select 1; SET SESSION TRANSACTION READ WRITE"));
+    QCOMPARE(r.prompts.messages.size(), 1);
+    QCOMPARE(r.prompts.messages[0].text, kRefusal);
     r.run(QStringLiteral("DELETE FROM runs"));
     QVERIFY(r.message()->toPlainText().contains(QStringLiteral("READ ONLY")));
     QCOMPARE(rowsInTable(), 3);
@@ -474,12 +481,78 @@ void tst_RunSql::lostConnectionIsRestored()
     QCOMPARE(r.messageColour(), QColor(Qt::red));
     QVERIFY(!r.message()->toPlainText().isEmpty());
 
-    // The next run connects again, in the mode the window shows.
-    r.run(QStringLiteral("select connection_id(), @@session.tx_read_only"));
+    // The next run connects again, says so first, and runs in the mode the window shows.
+    r.run(QStringLiteral("select connection_id()"));
     QVERIFY2(r.page() == QStringLiteral("GridPage"), qPrintable(r.message()->toPlainText()));
     QVERIFY(r.grid()->index(0, 0).data().toString() != id);
-    QCOMPARE(r.grid()->index(0, 1).data().toString(), QStringLiteral("1"));
+    QVERIFY2(r.status().startsWith(kReconnected), qPrintable(r.status()));
     QVERIFY(r.prompts.messages.isEmpty());
+    r.run(QStringLiteral("call wipe_runs()"));
+    QVERIFY2(r.message()->toPlainText().contains(QStringLiteral("READ ONLY")),
+             qPrintable(r.message()->toPlainText()));
+    QVERIFY(!r.message()->toPlainText().startsWith(kReconnected)); // said once
+    QCOMPARE(rowsInTable(), 3);
+}
+
+// The session's state goes with a lost connection; the run that connects again says so, and
+// nothing of the old transaction is committed by it.
+void tst_RunSql::reconnectIsNeverSilent_data()
+{
+    QTest::addColumn<QString>("before");   // run on the session that is then killed
+    QTest::addColumn<QString>("after");    // run until it runs on a new session
+    QTest::addColumn<QString>("expected"); // the outcome after the notice
+    QTest::newRow("open transaction, then COMMIT")
+        << "START TRANSACTION; UPDATE runs SET note = 'lost' WHERE id = 1"
+        << "COMMIT" << affected(0);
+    QTest::newRow("USE, then a query") << "use information_schema"
+                                       << "select database()"
+                                       << "";
+}
+
+void tst_RunSql::reconnectIsNeverSilent()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(QString, expected);
+    Runner r(m_folder.path());
+    r.setWritable(true);
+    r.run(before);
+    QCOMPARE(r.messageColour(), r.message()->palette().color(QPalette::Text));
+    exec(QStringLiteral("KILL CONNECTION %1").arg(r.form->connection().serverThreadId()));
+    // The first run after the kill may only find the connection gone.
+    r.run(after);
+    if (r.form->connection().lost())
+        r.run(after);
+    if (expected.isEmpty()) {
+        QVERIFY2(r.status().startsWith(kReconnected), qPrintable(r.status()));
+        QCOMPARE(r.grid()->index(0, 0).data().toString(), test::testDb().database);
+    } else {
+        QCOMPARE(r.message()->toPlainText(), kReconnected + u'\n' + expected);
+    }
+    QCOMPARE(test::firstCell(m_admin, QStringLiteral("SELECT note FROM runs WHERE id = 1")),
+             QStringLiteral("一").toUtf8());
+}
+
+// Read-only mode can't be switched on under an open transaction, which would stay writable.
+void tst_RunSql::openTransactionKeepsWritableMode()
+{
+    Runner r(m_folder.path());
+    r.setWritable(true);
+    r.run(QStringLiteral("START TRANSACTION; UPDATE runs SET note = 'pending' WHERE id = 2"));
+    r.trigger("actModal");
+    QVERIFY(r.writable());
+    QCOMPARE(r.prompts.messages.size(), 1);
+    QCOMPARE(r.prompts.messages[0].text,
+             QStringLiteral("当前有未提交的事务，请先提交（COMMIT）或回滚（ROLLBACK）后再切换到只读"
+                            "模式。"));
+    QCOMPARE(r.prompts.messages[0].caption, QStringLiteral("岚拓数据库执行工具"));
+    QCOMPARE(r.prompts.messages[0].icon, QMessageBox::Information);
+    r.run(QStringLiteral("ROLLBACK"));
+    r.trigger("actModal");
+    QVERIFY(!r.writable());
+    QCOMPARE(r.prompts.messages.size(), 1);
+    QCOMPARE(test::firstCell(m_admin, QStringLiteral("SELECT note FROM runs WHERE id = 2")),
+             QByteArray("two"));
 }
 
 QTEST_MAIN(tst_RunSql)

@@ -67,6 +67,13 @@ void tst_SqlText::readOnlyGuard_data()
     QTest::newRow("part of a word") << "select deleted from t" << false;
     QTest::newRow("ends a longer word") << "select undelete from t" << true;
     QTest::newRow("ends a word") << "select x as recreate from t" << true;
+    // Back to writing, which the server's read-only session would otherwise allow.
+    QTest::newRow("read write") << "SET SESSION TRANSACTION READ WRITE" << true;
+    QTest::newRow("read write, other blanks and case") << "start transaction Read\n\tWrite" << true;
+    QTest::newRow("tx_read_only") << "set @@TX_READ_ONLY = 0" << true;
+    QTest::newRow("transaction_read_only") << "SET SESSION transaction_read_only=OFF" << true;
+    QTest::newRow("read and write apart") << "select 'read' as w, 'write' as r" << false;
+    QTest::newRow("read_write as a name") << "select read_write from t" << false;
 }
 
 void tst_SqlText::readOnlyGuard()

@@ -1,5 +1,7 @@
 #include "SqlText.h"
 
+#include <QRegularExpression>
+
 namespace quarvel {
 
 QString trimControl(const QString& text)
@@ -22,12 +24,20 @@ const QStringList& forbiddenFragments()
     return fragments;
 }
 
+bool switchesToWriting(const QString& text)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("\\bread\\s+write\\b|tx_read_only|transaction_read_only"),
+        QRegularExpression::CaseInsensitiveOption);
+    return text.contains(pattern);
+}
+
 bool isRefusedInReadOnly(const QString& text)
 {
     for (const QString& fragment : forbiddenFragments())
         if (text.contains(fragment, Qt::CaseSensitive))
             return true;
-    return false;
+    return switchesToWriting(text);
 }
 
 bool isQueryText(const QString& text)

@@ -14,7 +14,11 @@ QString trimControl(const QString& text);
 // ending in exactly one space; the test is a plain, case-sensitive substring search.
 const QStringList& forbiddenFragments();
 
-// True when read-only mode refuses the text.
+// True for a text that would put the session back into writing: "read write" (with any blanks
+// between), tx_read_only or transaction_read_only, in any case.
+bool switchesToWriting(const QString& text);
+
+// True when read-only mode refuses the text: a forbidden fragment, or a switch back to writing.
 bool isRefusedInReadOnly(const QString& text);
 
 // A text whose first six characters, in any case, spell "select" is run as a query.
