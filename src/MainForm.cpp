@@ -542,9 +542,7 @@ void TfrmMain::RunSql(const QString& text)
     }
     btnExportFile->hide();
     if (!Cnt->canRun()) {
-        m_prompts->message(this, QMessageBox::Critical, QStringLiteral("提示"),
-                           QStringLiteral("数据库搜寻失败！请确认该程序是放在服务端安装目录之下。"),
-                           QMessageBox::Ok);
+        showNotConnected();
         return;
     }
     if (isQueryText(text)) {
@@ -590,9 +588,7 @@ void TfrmMain::CntFinished(const session::Outcome& outcome)
     btnStop->hide();
     if (outcome.notConnected) {
         stpResult->clear();
-        m_prompts->message(this, QMessageBox::Critical, QStringLiteral("提示"),
-                           QStringLiteral("数据库搜寻失败！请确认该程序是放在服务端安装目录之下。"),
-                           QMessageBox::Ok);
+        showNotConnected();
         return;
     }
     if (outcome.kind == session::RunKind::Command)
@@ -640,6 +636,13 @@ void TfrmMain::showQueryOutcome(const session::Outcome& outcome)
         repaint();
     }
     btnExportFile->show();
+}
+
+void TfrmMain::showNotConnected()
+{
+    m_prompts->message(this, QMessageBox::Critical, QStringLiteral("提示"),
+                       QStringLiteral("数据库搜寻失败！请确认该程序是放在服务端安装目录之下。"),
+                       QMessageBox::Ok);
 }
 
 void TfrmMain::showError(const QString& message)

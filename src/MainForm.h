@@ -108,6 +108,7 @@ private:
     void showCommandOutcome(const session::Outcome& outcome);
     void showQueryOutcome(const session::Outcome& outcome);
     void showError(const QString& message);
+    void showNotConnected();
 
     // The script editor's handlers.
     void wireScriptEditor();
