@@ -157,7 +157,7 @@ int main(int argc, char* argv[])
     query.setSql(kSelect);
     query.open();
     const long withProgram = rssKiB();
-    const size_t index = query.result()->indexBytes();
+    const size_t index = query.result()->memoryBytes();
     std::printf("row index %.1f bytes/row (target <= 24); process grew %.1f MiB for the result\n",
                 double(index) / kRows, double(withProgram - before) / 1024.0);
 

@@ -142,7 +142,8 @@ void tst_Database::randomRowAccess()
         else
             QCOMPARE(int(r.cell(row, 1).length), seq % 7);
     }
-    QVERIFY(r.indexBytes() <= 5000 * sizeof(void*) + 64);
+    // The row table, one block of rows and the cells: small results stay small.
+    QVERIFY2(r.memoryBytes() < 1500 * 1024, qPrintable(QString::number(r.memoryBytes())));
 }
 
 // A shared result is read by the grid and the export at once: reading must change nothing.

@@ -6,6 +6,12 @@
 #include <errmsg.h>
 #include <mysql.h>
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
+
 namespace quarvel::db {
 
 namespace {
@@ -151,8 +157,11 @@ void Connection::raise()
 {
     if (!m_mysql)
         throw DbError(QStringLiteral("Not connected"), CR_CONNECTION_ERROR);
-    const unsigned int code = mysql_errno(m_mysql);
-    QString message = QString::fromUtf8(mysql_error(m_mysql));
+    raise(mysql_errno(m_mysql), QString::fromUtf8(mysql_error(m_mysql)));
+}
+
+void Connection::raise(unsigned int code, QString message)
+{
     // Gone, lost (over TLS a hang-up is a TLS error), or killed by the server (which says so
     // before it hangs up).
     constexpr unsigned int kConnectionKilled = 1927;
@@ -187,7 +196,7 @@ qint64 Connection::serverPacketLimit()
     return m_maxPacket;
 }
 
-quint64 Connection::run(const QString& text, const std::function<void(MYSQL_RES*)>& onResult)
+quint64 Connection::run(const QString& text, ResultSink* sink)
 {
     if (!m_mysql)
         raise();
@@ -206,19 +215,68 @@ quint64 Connection::run(const QString& text, const std::function<void(MYSQL_RES*
     if (mysql_real_query(m_mysql, sql.constData(), static_cast<unsigned long>(sql.size())) != 0)
         raise();
     quint64 affected = 0;
+    bool offered = false;
     for (;;) {
-        if (MYSQL_RES* stored = mysql_store_result(m_mysql))
-            onResult(stored);
-        else if (mysql_field_count(m_mysql) == 0)
+        if (mysql_field_count(m_mysql) == 0)
             affected += mysql_affected_rows(m_mysql);
         else
-            raise();
+            readRows(offered ? nullptr : sink, &offered);
         const int next = mysql_next_result(m_mysql);
         if (next < 0)
             return affected;
         if (next > 0)
             raise();
     }
+}
+
+void Connection::readRows(ResultSink* sink, bool* offered)
+{
+    MYSQL_RES* result = mysql_use_result(m_mysql);
+    if (!result)
+        raise();
+    std::shared_ptr<ResultSet> store;
+    if (sink) {
+        *offered = true;
+        store = sink->begin(fieldsOf(mysql_fetch_fields(result), mysql_num_fields(result)));
+    }
+    while (MYSQL_ROW row = mysql_fetch_row(result)) {
+        if (!store)
+            continue;
+        if (!store->append(row, mysql_fetch_lengths(result))) {
+            // The rest can't be kept; reading it to the end could take as long as the fetch
+            // itself, so the connection goes instead (freeing the result would read on).
+            shutdownSocket();
+            mysql_free_result(result);
+            close();
+            m_lost = true;
+            throw DbError(
+                QStringLiteral("The result is larger than the memory this program may use for it "
+                               "(%1 MB): reading stopped after %2 rows, which are kept. The "
+                               "connection was closed and is opened again for the next statement.")
+                    .arg(store->memoryBytes() >> 20)
+                    .arg(store->rowCount()),
+                CR_OUT_OF_MEMORY);
+        }
+        sink->rowsAdded();
+    }
+    // The end of the rows, or an error in the middle of them (a stop, a lost connection).
+    const unsigned int code = mysql_errno(m_mysql);
+    const QString message = QString::fromUtf8(mysql_error(m_mysql));
+    mysql_free_result(result);
+    if (code != 0)
+        raise(code, message);
+}
+
+void Connection::shutdownSocket() noexcept
+{
+    if (!m_mysql)
+        return;
+    const my_socket socket = mysql_get_socket(m_mysql);
+#ifdef Q_OS_WIN
+    ::shutdown(socket, SD_BOTH);
+#else
+    ::shutdown(socket, SHUT_RDWR);
+#endif
 }
 
 void Connection::close() noexcept

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "DbError.h"
+#include "ResultSet.h"
 
 #include <QString>
-#include <functional>
+#include <memory>
 
 struct st_mysql;
-struct st_mysql_res;
 
 namespace quarvel::db {
 
@@ -30,6 +30,17 @@ struct ConnectionParams
 // and multi-results on, TLS when the server offers it, LOCAL INFILE off (no local file is ever
 // sent, whatever the server asks) and no automatic reconnect; the program decides itself when to
 // connect again.
+// Where the rows of a query go while they arrive.
+class ResultSink
+{
+public:
+    virtual ~ResultSink() = default;
+    // The first result that has columns begins: the store to fill (null: read and drop).
+    virtual std::shared_ptr<ResultSet> begin(QList<Field> fields) = 0;
+    // A row was added to that store (called for every row: keep it cheap).
+    virtual void rowsAdded() {}
+};
+
 class Connection
 {
 public:
@@ -55,12 +66,14 @@ public:
     // so is one that had a client-side error (out of memory, a malformed packet): part of the
     // server's answer may be unread then, and the next statement would be shown it.
     [[noreturn]] void raise();
+    [[noreturn]] void raise(unsigned int code, QString message);
 
-    // Runs the text, which may hold several statements, to the end. Results that have columns
-    // go to `onResult` (which takes ownership); the affected rows of the others are added up.
-    // The first error stops the run and is thrown, whatever ran before it having run. A text over
-    // the server's packet limit is refused without being sent.
-    quint64 run(const QString& text, const std::function<void(st_mysql_res*)>& onResult);
+    // Runs the text, which may hold several statements, to the end, and returns the affected rows
+    // of the statements without columns, added up. The rows of the first result that has columns
+    // go to `sink` while they arrive; all other rows are read and dropped. The first error stops
+    // the run and is thrown, whatever ran before it having run (and the rows already in the
+    // sink's store stay there). A text over the server's packet limit is refused unsent.
+    quint64 run(const QString& text, ResultSink* sink = nullptr);
 
     st_mysql* handle() const { return m_mysql; }
 
@@ -76,6 +89,8 @@ public:
 private:
     // The server's max_allowed_packet, asked once per connection; -1 when it won't say.
     qint64 serverPacketLimit();
+    void readRows(ResultSink* sink, bool* offered);
+    void shutdownSocket() noexcept;
 
     st_mysql* m_mysql = nullptr;
     qint64 m_maxPacket = 0;

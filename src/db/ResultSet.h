@@ -5,9 +5,11 @@
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
+#include <atomic>
+#include <memory>
 #include <vector>
 
-struct st_mysql_res;
+struct st_mysql_field;
 
 namespace quarvel::db {
 
@@ -20,12 +22,21 @@ struct Field
     unsigned int charset;
 };
 
-// A result stored whole by the client library, owned for its life, with one index entry per row
-// so that any row is reached in constant time. Cells are read in place; nothing is copied.
+// The fields of a result as the client library describes them.
+QList<Field> fieldsOf(const st_mysql_field* fields, unsigned int count);
+
+// A query's rows in a compact store of our own, filled while they arrive and read meanwhile.
 //
-// Threads: built on one thread, then only read. Reading changes nothing, so once it is made a
-// result may be read from any number of threads at once (it is shared as
-// std::shared_ptr<const ResultSet>).
+// Layout: the cell bytes of a row lie one after the other in large chunks that never move, led by
+// one 32-bit offset per cell plus one for the end (the high bit marks NULL, apart from the empty
+// string), so any cell is reached in constant time with its exact length, NUL bytes included.
+// A fixed table of row blocks, allocated when a block is needed, finds a row's start.
+//
+// Threads: one writer (the thread reading the rows) calls append(); any number of readers may
+// call the rest at the same time. A row is written completely (its bytes, offsets and block
+// entry) before the row count is stored with release order; readers load the count with acquire
+// order and touch only rows below it, so everything they read was written before they could see
+// it, and nothing they read is written again.
 class ResultSet
 {
 public:
@@ -39,27 +50,47 @@ public:
     };
 
     ResultSet() = default; // no columns, no rows
-    explicit ResultSet(st_mysql_res* stored);
+    // `byteLimit`: the most the store may hold; append() refuses a row beyond it.
+    explicit ResultSet(QList<Field> fields, qint64 byteLimit = defaultByteLimit());
     ~ResultSet();
     ResultSet(const ResultSet&) = delete;
     ResultSet& operator=(const ResultSet&) = delete;
 
-    int rowCount() const { return int(m_rows.size()); }
+    int rowCount() const { return int(m_rowCount.load(std::memory_order_acquire)); }
     int columnCount() const { return int(m_fields.size()); }
     const Field& field(int column) const { return m_fields[column]; }
 
     Cell cell(int row, int column) const;
 
-    // Memory held beyond the client library's stored result.
-    size_t indexBytes() const { return m_rows.capacity() * sizeof(m_rows[0]); }
+    // Writer: adds a row of columnCount() cells (a null pointer is NULL). False when the row
+    // would pass the byte limit or memory can't be had: the store keeps what it has.
+    bool append(const char* const* data, const unsigned long* lengths);
+
+    // Memory held: chunks and row table.
+    size_t memoryBytes() const { return m_bytes.load(std::memory_order_relaxed); }
+
+    // Three quarters of the machine's memory (1 GiB when it can't be told).
+    static qint64 defaultByteLimit();
+
+    static constexpr int kRowsPerBlock = 1 << 14;
+    static constexpr int kMaxBlocks = (1 << 17) - 1; // rows stay within an int
+    // Chunks start small, for the many small results, and double up to this.
+    static constexpr size_t kFirstChunkBytes = size_t(64) << 10;
+    static constexpr size_t kChunkBytes = size_t(4) << 20;
 
 private:
-    st_mysql_res* m_result = nullptr;
+    // Counts `bytes` against the limit; false when they would pass it.
+    bool reserve(size_t bytes);
+
     QList<Field> m_fields;
-    // Each row's field pointers. A stored row keeps its fields one after the other, each ending
-    // in a NUL, with one more pointer past the last: a field's length is the distance to the next
-    // field that is not NULL (this is how the client library itself computes lengths).
-    std::vector<char**> m_rows;
+    qint64 m_byteLimit = 0;
+    std::unique_ptr<const char**[]> m_blocks; // kMaxBlocks entries, each kRowsPerBlock rows
+    std::vector<char*> m_chunks;              // writer only
+    char* m_free = nullptr;                   // writer only: the rest of the last chunk
+    size_t m_freeBytes = 0;
+    size_t m_nextChunkBytes = kFirstChunkBytes;
+    std::atomic<size_t> m_bytes{0};
+    std::atomic<quint32> m_rowCount{0};
 };
 
 } // namespace quarvel::db

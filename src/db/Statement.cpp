@@ -8,19 +8,30 @@ namespace quarvel::db {
 void Command::execute()
 {
     m_rowsAffected = 0;
-    m_rowsAffected = m_connection.run(m_sql, [](MYSQL_RES* stored) { mysql_free_result(stored); });
+    m_rowsAffected = m_connection.run(m_sql);
 }
+
+namespace {
+
+// Keeps the first result with columns in a store of its own.
+class KeepFirst : public ResultSink
+{
+public:
+    std::shared_ptr<ResultSet> begin(QList<Field> fields) override
+    {
+        store = std::make_shared<ResultSet>(std::move(fields));
+        return store;
+    }
+    std::shared_ptr<ResultSet> store;
+};
+
+} // namespace
 
 std::shared_ptr<const ResultSet> openResult(Connection& connection, const QString& text)
 {
-    std::unique_ptr<ResultSet> first;
-    connection.run(text, [&first](MYSQL_RES* stored) {
-        if (first)
-            mysql_free_result(stored);
-        else
-            first = std::make_unique<ResultSet>(stored);
-    });
-    return first ? std::move(first) : std::make_unique<ResultSet>();
+    KeepFirst sink;
+    connection.run(text, &sink);
+    return sink.store ? std::move(sink.store) : std::make_shared<ResultSet>();
 }
 
 void Query::open()
