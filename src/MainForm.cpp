@@ -60,6 +60,8 @@ const QString kRunningText = QStringLiteral("正在执行SQL语句，请稍候 .
 const QString kReconnectedText =
     QStringLiteral("数据库连接已断开，已重新连接：原会话中未提交的事务、USE 选择的数据库和会话变量"
                    "均已失效。");
+// A result that outgrew the memory set aside for it (its rows so far are kept).
+constexpr unsigned int kResultTooLarge = 2008;
 // Widest a grid column gets from its content; the user can still widen it.
 constexpr int kMaxAutoColumnWidth = 360;
 
@@ -197,6 +199,19 @@ TfrmMain::TfrmMain(const QString& baseFolder, QWidget* parent)
     Cnt->setObjectName(QStringLiteral("Cnt"));
     connect(Cnt, &session::Session::finished, this, [this](const session::Outcome& outcome) {
         runGuarded(*m_prompts, this, [&] { CntFinished(outcome); });
+    });
+    // A query's rows show while they arrive.
+    connect(Cnt, &session::Session::resultStarted, this,
+            [this](const std::shared_ptr<const db::ResultSet>& result) {
+                qrySelect->setResult(result);
+                m_columnsFitted = false;
+            });
+    connect(Cnt, &session::Session::rowsArrived, this, [this] {
+        dsSelect->noteRowsArrived();
+        if (!m_columnsFitted && dsSelect->rowCount() > 0) {
+            fitColumns();
+            m_columnsFitted = true;
+        }
     });
     qrySelect = new db::Query(this);
     qrySelect->setObjectName(QStringLiteral("qrySelect"));
@@ -616,20 +631,41 @@ void TfrmMain::showCommandOutcome(const session::Outcome& outcome)
     stpResult->clear();
 }
 
+void TfrmMain::fitColumns()
+{
+    grdResult->resizeColumnsToContents();
+    for (int column = 0; column < dsSelect->columnCount(); ++column)
+        if (grdResult->columnWidth(column) > kMaxAutoColumnWidth)
+            grdResult->setColumnWidth(column, kMaxAutoColumnWidth);
+}
+
 void TfrmMain::showQueryOutcome(const session::Outcome& outcome)
 {
+    const bool rowsKept = outcome.result && outcome.result->columnCount() > 0 &&
+                          (outcome.stopped || outcome.errorCode == kResultTooLarge);
+    if (outcome.ok || rowsKept) {
+        if (qrySelect->sharedResult() != outcome.result)
+            qrySelect->setResult(outcome.result);
+        dsSelect->showAllRows();
+        fitColumns();
+    }
     if (outcome.ok) {
-        qrySelect->setResult(outcome.result);
         stpResult->setText(
             withReconnectNotice(outcome,
                                 QString::asprintf("耗时 %.3f 秒，共返回 %d 条数据库记录",
                                                   outcome.seconds, qrySelect->recordCount()),
                                 QStringLiteral(" ")));
-        grdResult->resizeColumnsToContents();
-        for (int column = 0; column < dsSelect->columnCount(); ++column)
-            if (grdResult->columnWidth(column) > kMaxAutoColumnWidth)
-                grdResult->setColumnWidth(column, kMaxAutoColumnWidth);
+    } else if (rowsKept) {
+        // The rows received so far stay in the grid; the status line says why there are no more.
+        const QString kept =
+            outcome.stopped ? QStringLiteral("已停止，已返回 %1 条数据库记录")
+                            : QStringLiteral("结果过大，内存不足，已停止读取：已返回 %1 条数据库"
+                                             "记录（连接已断开，下次执行时重新连接）");
+        stpResult->setText(
+            withReconnectNotice(outcome, kept.arg(qrySelect->recordCount()), QStringLiteral(" ")));
     } else {
+        // As a query that failed: nothing of it stays to be exported.
+        qrySelect->close();
         stpResult->setText(QStringLiteral("执行SQL语句失败！"));
         showPage(QStringLiteral("MsgPage"));
         showError(withReconnectNotice(outcome, outcome.error, QStringLiteral("\n")));

@@ -109,6 +109,7 @@ private:
     void showQueryOutcome(const session::Outcome& outcome);
     void showError(const QString& message);
     void showNotConnected();
+    void fitColumns();
 
     // The script editor's handlers.
     void wireScriptEditor();
@@ -156,6 +157,7 @@ private:
     ResultModel* dsSelect = nullptr;
     // Everything that must not start while a statement runs, disabled until its outcome.
     std::unique_ptr<DisabledWhile> m_runLock;
+    bool m_columnsFitted = false; // to the first rows of the result arriving
 };
 
 } // namespace quarvel

@@ -39,6 +39,7 @@ Session::Session(QObject* parent)
     : QObject(parent)
 {
     qRegisterMetaType<Outcome>();
+    qRegisterMetaType<std::shared_ptr<const db::ResultSet>>();
 }
 
 Session::~Session()
@@ -86,7 +87,7 @@ bool Session::start(RunKind kind, const QString& text, bool readOnly)
         m_runLive = true;
     }
     m_worker = std::thread([this, kind, text, readOnly, generation] {
-        const Outcome outcome = work(kind, text, readOnly);
+        const Outcome outcome = work(kind, text, readOnly, generation);
         {
             const std::lock_guard lock(m_socketMutex);
             m_runLive = false;
@@ -97,18 +98,55 @@ bool Session::start(RunKind kind, const QString& text, bool readOnly)
             m_socket = -1;
         }
         m_runEnded.notify_all();
-        QMetaObject::invokeMethod(
-            this,
-            [this, outcome, generation] {
-                if (generation == m_generation && m_running)
-                    finishRun(outcome);
-            },
-            Qt::QueuedConnection);
+        post(generation, [this, outcome] { finishRun(outcome); });
     });
     return true;
 }
 
-Outcome Session::work(RunKind kind, const QString& text, bool readOnly)
+// Runs `call` on the session's thread, unless the run it belongs to is over by then.
+void Session::post(quint64 generation, std::function<void()> call)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, call = std::move(call)] {
+            if (generation == m_generation && m_running)
+                call();
+        },
+        Qt::QueuedConnection);
+}
+
+namespace {
+
+// Hands a query's rows to the window while they arrive.
+class Streamer : public db::ResultSink
+{
+public:
+    Streamer(qint64 byteLimit, std::function<void(std::shared_ptr<const db::ResultSet>)> started,
+             std::function<void()> added)
+        : m_byteLimit(byteLimit)
+        , m_started(std::move(started))
+        , m_added(std::move(added))
+    {
+    }
+    std::shared_ptr<db::ResultSet> begin(QList<db::Field> fields) override
+    {
+        store = std::make_shared<db::ResultSet>(std::move(fields), m_byteLimit);
+        m_started(store);
+        return store;
+    }
+    void rowsAdded() override { m_added(); }
+
+    std::shared_ptr<db::ResultSet> store;
+
+private:
+    qint64 m_byteLimit;
+    std::function<void(std::shared_ptr<const db::ResultSet>)> m_started;
+    std::function<void()> m_added;
+};
+
+} // namespace
+
+Outcome Session::work(RunKind kind, const QString& text, bool readOnly, quint64 generation)
 {
     Outcome outcome;
     outcome.kind = kind;
@@ -140,6 +178,20 @@ Outcome Session::work(RunKind kind, const QString& text, bool readOnly)
         m_socket = ::dup(socket);
 #endif
     }
+    m_rowsPending = false;
+    Streamer streamer(
+        m_resultByteLimit,
+        [this, generation](std::shared_ptr<const db::ResultSet> result) {
+            post(generation, [this, result] { emit resultStarted(result); });
+        },
+        [this, generation] {
+            // One notice waits at a time; the window takes every row there is when it comes.
+            if (!m_rowsPending.exchange(true, std::memory_order_acq_rel))
+                post(generation, [this] {
+                    m_rowsPending = false;
+                    emit rowsArrived();
+                });
+        });
     try {
         if (m_stopAsked)
             throw db::DbError(QStringLiteral("Query execution was interrupted"), kQueryInterrupted);
@@ -152,7 +204,9 @@ Outcome Session::work(RunKind kind, const QString& text, bool readOnly)
             command.execute();
             outcome.affected = command.rowsAffected();
         } else {
-            outcome.result = db::openResult(m_connection, text);
+            m_connection.run(text, &streamer);
+            if (!streamer.store) // no statement had columns: an empty result
+                streamer.store = std::make_shared<db::ResultSet>();
         }
         outcome.seconds = double(timer.nsecsElapsed()) / 1e9;
         outcome.ok = true;
@@ -160,6 +214,7 @@ Outcome Session::work(RunKind kind, const QString& text, bool readOnly)
         outcome.error = e.message();
         outcome.errorCode = e.code();
     }
+    outcome.result = std::move(streamer.store);
     m_inTransaction = m_connection.inTransaction();
     return outcome;
 }
@@ -268,7 +323,6 @@ void Session::finishRun(const Outcome& outcome)
     // stopped all the same, and is reported as the server reports every other stopped one.
     if (result.stopped && result.ok) {
         result.ok = false;
-        result.result.reset();
         result.error = QStringLiteral("Query execution was interrupted");
         result.errorCode = kQueryInterrupted;
     }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,12 +32,14 @@ struct Outcome
     // The connection had been lost and was made again for this run: the old session's open
     // transaction, USE and session variables are gone.
     bool reconnected = false;
-    // The user asked to stop this run.
+    // The user asked to stop this run. A query stopped while its rows arrived keeps the rows
+    // received so far in `result`.
     bool stopped = false;
     quint64 affected = 0;
     // Sending the text and fetching the whole answer, measured on the worker.
     double seconds = 0;
-    std::shared_ptr<const db::ResultSet> result; // Query runs that succeeded
+    // Query runs: the result, complete when ok, else what arrived (null if none began).
+    std::shared_ptr<const db::ResultSet> result;
     QString error;
     unsigned int errorCode = 0;
 };
@@ -69,6 +72,9 @@ public:
     // Whether the server reported an open transaction at the end of the last run.
     bool inTransaction() const;
 
+    // The most a query's result may hold (default: three quarters of the machine's memory).
+    void setResultByteLimit(qint64 bytes) { m_resultByteLimit = bytes; }
+
     // Starts a run; `finished` follows. Nothing is started while a run is in flight.
     bool start(RunKind kind, const QString& text, bool readOnly);
     bool isRunning() const { return m_running; }
@@ -83,10 +89,15 @@ public:
     static constexpr unsigned int kKillTimeoutSeconds = 3;
 
 signals:
+    // A query's result has begun: its rows follow into `result` while they arrive.
+    void resultStarted(const std::shared_ptr<const quarvel::db::ResultSet>& result);
+    // More rows are in that result (coalesced: at most one is waiting at a time).
+    void rowsArrived();
     void finished(const quarvel::session::Outcome& outcome);
 
 private:
-    Outcome work(RunKind kind, const QString& text, bool readOnly);
+    Outcome work(RunKind kind, const QString& text, bool readOnly, quint64 generation);
+    void post(quint64 generation, std::function<void()> call);
     void applyMode(bool readOnly);
     void armAbandon();
     void abandon();
@@ -103,6 +114,8 @@ private:
     std::atomic<bool> m_stopAsked{false};
     std::atomic<unsigned long> m_serverThreadId{0};
     std::atomic<bool> m_inTransaction{false};
+    std::atomic<bool> m_rowsPending{false};
+    std::atomic<qint64> m_resultByteLimit{db::ResultSet::defaultByteLimit()};
 
     // The working socket while a run is in flight, for abandoning it from any thread.
     std::mutex m_socketMutex;
@@ -118,3 +131,4 @@ private:
 } // namespace quarvel::session
 
 Q_DECLARE_METATYPE(quarvel::session::Outcome)
+Q_DECLARE_METATYPE(std::shared_ptr<const quarvel::db::ResultSet>)

@@ -44,6 +44,8 @@ QString displayText(const db::ResultSet::Cell& cell, db::FieldKind kind)
 ResultModel::ResultModel(QObject* parent)
     : QAbstractTableModel(parent)
 {
+    m_rowsTimer.setSingleShot(true);
+    connect(&m_rowsTimer, &QTimer::timeout, this, &ResultModel::showAllRows);
 }
 
 void ResultModel::setQuery(const db::Query* query)
@@ -58,14 +60,40 @@ void ResultModel::setQuery(const db::Query* query)
 
 void ResultModel::takeResult()
 {
+    m_rowsTimer.stop();
     beginResetModel();
     m_result = m_query ? m_query->sharedResult() : nullptr;
+    m_shownRows = m_result ? m_result->rowCount() : 0;
     endResetModel();
+    m_sinceRows.invalidate();
+}
+
+void ResultModel::noteRowsArrived()
+{
+    if (m_rowsTimer.isActive())
+        return;
+    const qint64 since = m_sinceRows.isValid() ? m_sinceRows.elapsed() : kRowsInterval;
+    if (since >= kRowsInterval)
+        showAllRows();
+    else
+        m_rowsTimer.start(int(kRowsInterval - since));
+}
+
+void ResultModel::showAllRows()
+{
+    m_rowsTimer.stop();
+    const int available = m_result ? m_result->rowCount() : 0;
+    if (available > m_shownRows) {
+        beginInsertRows(QModelIndex(), m_shownRows, available - 1);
+        m_shownRows = available;
+        endInsertRows();
+    }
+    m_sinceRows.start();
 }
 
 int ResultModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() || !m_result ? 0 : m_result->rowCount();
+    return parent.isValid() || !m_result ? 0 : m_shownRows;
 }
 
 int ResultModel::columnCount(const QModelIndex& parent) const

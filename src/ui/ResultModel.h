@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <memory>
 
 namespace quarvel {
@@ -35,11 +37,22 @@ public:
     // The result shown: the query's, taken between the begin and end of a model reset.
     const db::ResultSet* result() const { return m_result.get(); }
 
+    // The result has grown: its new rows are inserted, at once the first time and then at most
+    // every kRowsInterval ms, so the grid repaints a few times a second while rows arrive.
+    void noteRowsArrived();
+    // Inserts every row the result has now.
+    void showAllRows();
+
+    static constexpr int kRowsInterval = 250;
+
 private:
     void takeResult();
 
     const db::Query* m_query = nullptr;
     std::shared_ptr<const db::ResultSet> m_result;
+    int m_shownRows = 0; // the model's row count: rows of the result it has announced
+    QTimer m_rowsTimer;
+    QElapsedTimer m_sinceRows;
 };
 
 } // namespace quarvel
