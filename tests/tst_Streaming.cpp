@@ -17,8 +17,8 @@
 #include <QStackedWidget>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QToolButton>
 #include <QTest>
+#include <QToolButton>
 
 #include <mysql.h>
 
@@ -120,7 +120,11 @@ void tst_Streaming::cellsMatchTheStoredResult()
             " ('中文', x'00FF00', x'000102', '😀 four bytes', 'ab', -7, 12.5, 1e300,"
             " '2024-05-01 13:45:10.250', '-838:59:59', '{\"a\": [1, null]}', b'101', '乙'),"
             " ('', x'', x'', '', '', 0, 0, 0, '1000-01-01', '00:00:00', '[]', b'0', '甲'),"
-            " (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)"));
+            " (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL),"
+            // Over 32 KiB: a row with wide offsets, between narrow ones.
+            " ('wide', NULL, REPEAT(x'00', 40000), REPEAT('长', 20000), NULL, 1, NULL,"
+            " NULL, NULL, NULL, NULL, NULL, NULL),"
+            " ('after', x'01', NULL, 'x', 'c', 2, 1.5, 2, NULL, NULL, NULL, NULL, '甲')"));
     const QString sql = QStringLiteral("SELECT * FROM stream_kinds");
     const std::shared_ptr<const db::ResultSet> streamed = db::openResult(connection, sql);
 

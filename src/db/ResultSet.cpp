@@ -14,8 +14,42 @@ namespace quarvel::db {
 
 namespace {
 
-constexpr quint32 kNull = 0x80000000u;
-constexpr size_t kAlign = alignof(quint32);
+// A row leads with one offset per cell and one for its end, relative to the row's start; the
+// high bit of a cell's offset marks NULL. Rows of less than 32 KiB use 16-bit offsets, larger
+// ones 32-bit; the low bit of the row's address (rows start at even addresses) tells which.
+constexpr quint16 kNull16 = 0x8000u;
+constexpr quint32 kNull32 = 0x80000000u;
+constexpr uintptr_t kWideRow = 1;
+
+// Writes a row's offsets and cells at `start`; returns nothing, the size was checked before.
+template <typename Offset>
+void writeRow(char* start, int columns, const char* const* data, const unsigned long* lengths,
+              Offset null)
+{
+    auto* offsets = reinterpret_cast<Offset*>(start);
+    Offset at = Offset(size_t(columns + 1) * sizeof(Offset));
+    for (int column = 0; column < columns; ++column) {
+        if (!data[column]) {
+            offsets[column] = Offset(at | null);
+            continue;
+        }
+        offsets[column] = at;
+        std::memcpy(start + at, data[column], lengths[column]);
+        at = Offset(at + lengths[column]);
+    }
+    offsets[columns] = at;
+}
+
+template <typename Offset>
+ResultSet::Cell readCell(const char* start, int column, Offset null)
+{
+    const auto* offsets = reinterpret_cast<const Offset*>(start);
+    const Offset begin = offsets[column];
+    if (begin & null)
+        return {};
+    const Offset end = Offset(offsets[column + 1] & ~null);
+    return {start + begin, static_cast<unsigned long>(end - begin)};
+}
 
 } // namespace
 
@@ -88,13 +122,16 @@ bool ResultSet::append(const char* const* data, const unsigned long* lengths)
     }
 
     const int columns = columnCount();
-    const size_t head = size_t(columns + 1) * sizeof(quint32);
-    size_t size = head;
+    size_t cellBytes = 0;
     for (int column = 0; column < columns; ++column)
-        size += data[column] ? lengths[column] : 0;
-    if (size >= kNull)
+        cellBytes += data[column] ? lengths[column] : 0;
+    const size_t narrowSize = size_t(columns + 1) * sizeof(quint16) + cellBytes;
+    const bool wide = narrowSize >= kNull16;
+    const size_t size = wide ? size_t(columns + 1) * sizeof(quint32) + cellBytes : narrowSize;
+    if (size >= kNull32)
         return false; // a row's offsets are 31 bits
-    const size_t padded = (size + kAlign - 1) / kAlign * kAlign;
+    const size_t align = wide ? alignof(quint32) : alignof(quint16);
+    const size_t padded = (size + align - 1) / align * align;
     if (padded > m_freeBytes) {
         // A row bigger than a chunk gets a chunk of its own size.
         const size_t chunkBytes = qMax(padded, m_nextChunkBytes);
@@ -107,36 +144,36 @@ bool ResultSet::append(const char* const* data, const unsigned long* lengths)
         m_chunks.push_back(chunk);
         m_free = chunk;
         m_freeBytes = chunkBytes;
+    } else if (wide && (reinterpret_cast<uintptr_t>(m_free) & 3)) {
+        // A wide row after narrow ones: to the next 4-byte boundary, within the chunk.
+        const size_t skip = 4 - (reinterpret_cast<uintptr_t>(m_free) & 3);
+        if (padded + skip > m_freeBytes) {
+            m_freeBytes = 0;
+            return append(data, lengths);
+        }
+        m_free += skip;
+        m_freeBytes -= skip;
     }
     char* start = m_free;
-    auto* offsets = reinterpret_cast<quint32*>(start);
-    quint32 at = quint32(head);
-    for (int column = 0; column < columns; ++column) {
-        if (!data[column]) {
-            offsets[column] = at | kNull;
-            continue;
-        }
-        offsets[column] = at;
-        std::memcpy(start + at, data[column], lengths[column]);
-        at += quint32(lengths[column]);
-    }
-    offsets[columns] = at;
+    if (wide)
+        writeRow<quint32>(start, columns, data, lengths, kNull32);
+    else
+        writeRow<quint16>(start, columns, data, lengths, kNull16);
     m_free += padded;
     m_freeBytes -= padded;
-    m_blocks[block][row % kRowsPerBlock] = start;
+    m_blocks[block][row % kRowsPerBlock] =
+        reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(start) | (wide ? kWideRow : 0));
     m_rowCount.store(row + 1, std::memory_order_release);
     return true;
 }
 
 ResultSet::Cell ResultSet::cell(int row, int column) const
 {
-    const char* start = m_blocks[row / kRowsPerBlock][row % kRowsPerBlock];
-    const auto* offsets = reinterpret_cast<const quint32*>(start);
-    const quint32 begin = offsets[column];
-    if (begin & kNull)
-        return {};
-    const quint32 end = offsets[column + 1] & ~kNull;
-    return {start + begin, static_cast<unsigned long>(end - begin)};
+    const auto tagged =
+        reinterpret_cast<uintptr_t>(m_blocks[row / kRowsPerBlock][row % kRowsPerBlock]);
+    const char* start = reinterpret_cast<const char*>(tagged & ~kWideRow);
+    return (tagged & kWideRow) ? readCell<quint32>(start, column, kNull32)
+                               : readCell<quint16>(start, column, kNull16);
 }
 
 } // namespace quarvel::db

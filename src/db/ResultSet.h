@@ -28,8 +28,9 @@ QList<Field> fieldsOf(const st_mysql_field* fields, unsigned int count);
 // A query's rows in a compact store of our own, filled while they arrive and read meanwhile.
 //
 // Layout: the cell bytes of a row lie one after the other in large chunks that never move, led by
-// one 32-bit offset per cell plus one for the end (the high bit marks NULL, apart from the empty
-// string), so any cell is reached in constant time with its exact length, NUL bytes included.
+// one offset per cell plus one for the end (16 bits for rows under 32 KiB, else 32; the high bit
+// marks NULL, apart from the empty string), so any cell is reached in constant time with its
+// exact length, NUL bytes included.
 // A fixed table of row blocks, allocated when a block is needed, finds a row's start.
 //
 // Threads: one writer (the thread reading the rows) calls append(); any number of readers may

@@ -184,13 +184,21 @@ Outcome Session::work(RunKind kind, const QString& text, bool readOnly, quint64 
         [this, generation](std::shared_ptr<const db::ResultSet> result) {
             post(generation, [this, result] { emit resultStarted(result); });
         },
-        [this, generation] {
-            // One notice waits at a time; the window takes every row there is when it comes.
-            if (!m_rowsPending.exchange(true, std::memory_order_acq_rel))
+        [this, generation, rows = 0, sincePost = QElapsedTimer()]() mutable {
+            // The first rows are told at once; later ones every so often, looked at every 256
+            // rows (waking the window for each row would take time from the fetch). One notice
+            // waits at a time; the window takes every row there is when it comes.
+            ++rows;
+            if (rows > kPromptRows &&
+                ((rows & 255) != 0 || (sincePost.isValid() && sincePost.elapsed() < kNoticeMs)))
+                return;
+            if (!m_rowsPending.exchange(true, std::memory_order_acq_rel)) {
+                sincePost.start();
                 post(generation, [this] {
                     m_rowsPending = false;
                     emit rowsArrived();
                 });
+            }
         });
     try {
         if (m_stopAsked)

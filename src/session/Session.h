@@ -85,6 +85,9 @@ public:
 
     // Grace a killed statement has to end before its connection is abandoned.
     static constexpr int kAbandonAfterMs = 2000;
+    // Rows told to the window as soon as each arrives; after them, a notice at most this often.
+    static constexpr int kPromptRows = 256;
+    static constexpr int kNoticeMs = 100;
     // Read/write time-out of the helper connection that sends KILL.
     static constexpr unsigned int kKillTimeoutSeconds = 3;
 

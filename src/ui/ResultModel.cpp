@@ -73,7 +73,7 @@ void ResultModel::noteRowsArrived()
     if (m_rowsTimer.isActive())
         return;
     const qint64 since = m_sinceRows.isValid() ? m_sinceRows.elapsed() : kRowsInterval;
-    if (since >= kRowsInterval)
+    if (since >= kRowsInterval || m_shownRows < kPromptRows)
         showAllRows();
     else
         m_rowsTimer.start(int(kRowsInterval - since));

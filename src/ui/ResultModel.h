@@ -37,13 +37,15 @@ public:
     // The result shown: the query's, taken between the begin and end of a model reset.
     const db::ResultSet* result() const { return m_result.get(); }
 
-    // The result has grown: its new rows are inserted, at once the first time and then at most
-    // every kRowsInterval ms, so the grid repaints a few times a second while rows arrive.
+    // The result has grown: its new rows are inserted, at once while there are fewer than
+    // kPromptRows (the first screenful shows without delay) and then at most every kRowsInterval
+    // ms, so the grid repaints a few times a second while rows arrive.
     void noteRowsArrived();
     // Inserts every row the result has now.
     void showAllRows();
 
     static constexpr int kRowsInterval = 250;
+    static constexpr int kPromptRows = 100;
 
 private:
     void takeResult();
