@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFrame>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -16,7 +17,14 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <thread>
+#include <vector>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -28,6 +36,7 @@ namespace {
 
 const QString kStartingText = QStringLiteral("正在启动Excel，请稍候……");
 const QString kExportingText = QStringLiteral("请等待，正在导出数据……");
+const QString kSavingText = QStringLiteral("正在保存文件，请稍候……");
 const QString kBlobText = QStringLiteral("二进制数据");
 constexpr int kEventIntervalMs = 50;
 // Rows a worksheet can take below its header.
@@ -195,6 +204,9 @@ ExportProgress::ExportProgress(Prompts& prompts)
 
 void ExportProgress::ConfirmStopExport()
 {
+    // The export waits while the question is open, and goes on or stops after the answer.
+    m_asking = true;
+    const auto resume = qScopeGuard([this] { m_asking = false; });
     const auto answer = m_prompts.message(this, QMessageBox::Information, QStringLiteral("确认"),
                                           QStringLiteral("真的要终止数据的导出吗？"),
                                           QMessageBox::Ok | QMessageBox::Cancel);
@@ -221,6 +233,108 @@ std::unique_ptr<ExportProgress> ShowExportProgress(Prompts& prompts, QWidget* ce
     return window;
 }
 
+namespace {
+
+// One export: the plan made on the user-interface thread, the writing done on a worker of its
+// own. The plan is fixed before the worker starts; afterwards the two sides share only the
+// atomics, and the worker's error text, which the other side reads after `phase` says Done
+// (release/acquire).
+struct ExportJob
+{
+    enum Phase
+    {
+        Writing,
+        Saving,
+        Done
+    };
+
+    std::shared_ptr<const db::ResultSet> result;
+    QList<Column> columns;
+    QStringList titles;
+    QList<bool> textColumns;
+    QString sheetPrefix;
+    int rowsPerSheet = 0;
+    std::optional<sheet::SheetWriter> writer;
+
+    std::atomic<bool> stop{false};
+    std::atomic<bool> paused{false};
+    std::atomic<int> rowsWritten{0};
+    std::atomic<int> phase{Writing};
+    QString error; // set by the worker before Done
+
+    std::thread worker;
+
+    ~ExportJob()
+    {
+        if (worker.joinable())
+            worker.join();
+    }
+
+    void write()
+    {
+        try {
+            writeRows();
+        } catch (const sheet::SheetError& e) {
+            error = QString::fromUtf8(e.what());
+        }
+        writer.reset(); // an unsaved workbook takes its temporary file with it
+        phase.store(Done, std::memory_order_release);
+    }
+
+    void writeRows()
+    {
+        int sheetNumber = 0;
+        int sheetRow = 0;
+        const auto newSheet = [&] {
+            writer->addSheet(sheetPrefix + QString::number(++sheetNumber), titles, textColumns);
+            sheetRow = 1;
+        };
+        for (int row = 0; row < result->rowCount(); ++row) {
+            while (paused.load(std::memory_order_acquire) && !stop)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (stop)
+                return;
+            if (sheetNumber == 0 || sheetRow > rowsPerSheet)
+                newSheet();
+            for (int column = 0; column < columns.size(); ++column)
+                writeCell(*writer, sheetRow, column, columns[column].rule,
+                          result->cell(row, columns[column].field));
+            ++sheetRow;
+            rowsWritten.store(row + 1, std::memory_order_relaxed);
+        }
+        if (sheetNumber == 0)
+            newSheet(); // no rows: the header alone
+        phase.store(Saving, std::memory_order_release);
+        writer->finish();
+        // A stop confirmed while the library compressed: the workbook goes, the target stays.
+        if (!stop)
+            writer->commit();
+    }
+};
+
+// Exports given up while the library still compressed: they finish (and discard their file)
+// in the background and are joined when they are done, or when the program ends.
+std::vector<std::unique_ptr<ExportJob>>& abandonedExports()
+{
+    static std::vector<std::unique_ptr<ExportJob>> jobs;
+    return jobs;
+}
+
+void reapExports()
+{
+    auto& jobs = abandonedExports();
+    std::erase_if(jobs, [](const std::unique_ptr<ExportJob>& job) {
+        return job->phase.load(std::memory_order_acquire) == ExportJob::Done;
+    });
+}
+
+} // namespace
+
+void waitForAbandonedExports()
+{
+    abandonedExports().clear(); // each joins its worker
+}
+
 void ExportGridToExcel(QTableView* grid, const QString& fileName, const QString& sheetPrefix,
                        int rowsPerSheet, bool showProgress, Prompts& prompts)
 {
@@ -228,86 +342,79 @@ void ExportGridToExcel(QTableView* grid, const QString& fileName, const QString&
     const db::Query* query = model ? model->query() : nullptr;
     if (!query || !query->isActive())
         return;
+    reapExports();
+    auto job = std::make_unique<ExportJob>();
     // Held for the whole export: the rows stay readable whatever happens to the query meanwhile.
-    const std::shared_ptr<const db::ResultSet> held = query->sharedResult();
-    const db::ResultSet& result = *held;
-    rowsPerSheet = qBound(1, rowsPerSheet, kMaxRowsPerSheet);
+    job->result = query->sharedResult();
+    job->sheetPrefix = sheetPrefix;
+    job->rowsPerSheet = qBound(1, rowsPerSheet, kMaxRowsPerSheet);
+    for (int field = 0; field < job->result->columnCount(); ++field) {
+        if (grid->isColumnHidden(field))
+            continue;
+        const db::FieldKind kind = job->result->field(field).kind;
+        job->columns.append({field, ruleFor(kind)});
+        job->titles.append(model->headerData(field, Qt::Horizontal).toString());
+        job->textColumns.append(kind == db::FieldKind::PlainString);
+    }
 
     const GridState keepGrid(grid);
-    // Running statements is disabled meanwhile; should the result go anyway, the export stops.
-    bool resultGone = false;
-    const QMetaObject::Connection watch =
-        QObject::connect(query, &db::Query::resultChanged, [&resultGone] { resultGone = true; });
-    const auto unwatch = qScopeGuard([&watch] { QObject::disconnect(watch); });
-
     std::unique_ptr<ExportProgress> progress;
     if (showProgress) {
         progress = ShowExportProgress(prompts, grid->window());
         QCoreApplication::processEvents();
     }
-    std::optional<sheet::SheetWriter> writer;
     try {
-        writer.emplace(fileName);
+        job->writer.emplace(fileName);
     } catch (const sheet::SheetError& e) {
         progress.reset();
         prompts.message(grid->window(), QMessageBox::Critical, QStringLiteral("操作提示"),
                         QString::fromStdString(e.what()), QMessageBox::Ok);
         return;
     }
-
-    QList<Column> columns;
-    QStringList titles;
-    QList<bool> textColumns;
-    for (int field = 0; field < result.columnCount(); ++field) {
-        if (grid->isColumnHidden(field))
-            continue;
-        const db::FieldKind kind = result.field(field).kind;
-        columns.append({field, ruleFor(kind)});
-        titles.append(model->headerData(field, Qt::Horizontal).toString());
-        textColumns.append(kind == db::FieldKind::PlainString);
-    }
-
+    const int rows = job->result->rowCount();
     if (progress) {
         progress->label()->setText(kExportingText);
         progress->label()->adjustSize();
-        progress->bar()->setRange(0, result.rowCount());
+        progress->bar()->setRange(0, rows);
     }
-    const auto stopped = [&progress] { return progress && progress->stopRequested(); };
+    job->worker = std::thread([raw = job.get()] { raw->write(); });
 
-    int sheetNumber = 0;
-    int sheetRow = 0;
-    const auto newSheet = [&] {
-        writer->addSheet(sheetPrefix + QString::number(++sheetNumber), titles, textColumns);
-        sheetRow = 1;
-    };
-    QElapsedTimer sinceEvents;
-    sinceEvents.start();
-    for (int row = 0; row < result.rowCount() && !stopped(); ++row) {
-        if (sheetNumber == 0 || sheetRow > rowsPerSheet)
-            newSheet();
-        for (int column = 0; column < columns.size(); ++column)
-            writeCell(*writer, sheetRow, column, columns[column].rule,
-                      result.cell(row, columns[column].field));
-        ++sheetRow;
-        // Keep the windows live without paying for it on every row.
-        if (sinceEvents.elapsed() >= kEventIntervalMs) {
-            if (progress)
-                progress->bar()->setValue(row + 1);
-            QCoreApplication::processEvents();
-            sinceEvents.restart();
-            if (resultGone)
-                throw std::runtime_error("查询结果在导出过程中已被关闭，导出未完成。");
+    // The window lives on meanwhile; this loop only shows how far the worker got.
+    QEventLoop loop;
+    QTimer poll;
+    bool givenUp = false;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        const int phase = job->phase.load(std::memory_order_acquire);
+        if (progress) {
+            job->paused = progress->isAsking();
+            if (progress->stopRequested())
+                job->stop = true;
+            if (phase == ExportJob::Writing) {
+                progress->bar()->setValue(job->rowsWritten.load(std::memory_order_relaxed));
+            } else if (progress->label()->text() != kSavingText) {
+                progress->label()->setText(kSavingText);
+                progress->label()->adjustSize();
+                progress->bar()->setRange(0, 0); // busy: the library says nothing meanwhile
+            }
         }
+        if (phase == ExportJob::Done) {
+            loop.quit();
+        } else if (phase == ExportJob::Saving && job->stop) {
+            givenUp = true; // the window is free at once; the file is dropped when it is done
+            loop.quit();
+        }
+    });
+    poll.start(kEventIntervalMs);
+    loop.exec();
+    poll.stop();
+    progress.reset();
+    if (givenUp) {
+        abandonedExports().push_back(std::move(job));
+        return;
     }
-    if (progress) {
-        progress->bar()->setValue(result.rowCount());
-        QCoreApplication::processEvents();
-    }
-    if (stopped())
-        return; // the writer takes its temporary file with it
-    if (sheetNumber == 0)
-        newSheet(); // no rows: the header alone
-    writer->save();
+    job->worker.join();
+    if (!job->error.isEmpty() && !job->stop)
+        throw sheet::SheetError(job->error);
 }
 
 } // namespace quarvel

@@ -24,6 +24,8 @@ public:
     QPushButton* closeButton() const { return m_button; }
 
     bool stopRequested() const { return m_stopFlag != 0; }
+    // While the stop question is open (the export waits meanwhile).
+    bool isAsking() const { return m_asking; }
 
     // The close button: asks, and stops the export when the user confirms.
     void ConfirmStopExport();
@@ -37,6 +39,7 @@ private:
     QProgressBar* m_bar = nullptr;
     QPushButton* m_button = nullptr;
     int m_stopFlag = 0;
+    bool m_asking = false;
 };
 
 // Creates the progress window, centred over `centreOver`, and shows it at once.
@@ -46,7 +49,14 @@ std::unique_ptr<ExportProgress> ShowExportProgress(Prompts& prompts, QWidget* ce
 // named `sheetPrefix` + number for every `rowsPerSheet` rows, each with a bold header row. The
 // target is replaced only by a complete workbook; a stopped export leaves it as it was. The
 // grid's current row and selection are kept. A closed result exports nothing.
+//
+// Threads: called on the user-interface thread; the workbook is written on a worker while this
+// call runs an event loop, so every window stays live. A stop confirmed while the library
+// compresses the workbook returns at once; that worker finishes in the background and drops
+// its file (the program waits for such workers at its end: waitForAbandonedExports()).
 void ExportGridToExcel(QTableView* grid, const QString& fileName, const QString& sheetPrefix,
                        int rowsPerSheet, bool showProgress, Prompts& prompts);
+
+void waitForAbandonedExports();
 
 } // namespace quarvel

@@ -21,10 +21,12 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <functional>
@@ -446,6 +448,16 @@ void TfrmMain::showEvent(QShowEvent* event)
 
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
+    if (m_exporting) {
+        // Asked as the progress window's own button asks; either way the window closes when the
+        // export has ended, with its file (Cancel) or without (OK).
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* progress = qobject_cast<ExportProgress*>(window))
+                progress->ConfirmStopExport();
+        m_closeAfterExport = true;
+        event->ignore();
+        return;
+    }
     // Nothing may be left running on the server, and closing must not wait on it for long.
     Cnt->stopAndWait();
     QWidget::closeEvent(event);
@@ -541,6 +553,13 @@ void TfrmMain::btnExportFileClick()
     // The export keeps the window live; no statement may replace the result it reads, and no
     // second export may start, until it ends.
     const DisabledWhile exporting(actRun, actRunSel, btnRun, btnRunSel, btnExportFile);
+    m_exporting = true;
+    const auto ended = qScopeGuard([this] {
+        m_exporting = false;
+        if (m_closeAfterExport)
+            QTimer::singleShot(0, this, &QWidget::close);
+        m_closeAfterExport = false;
+    });
     ExportGridToExcel(grdResult, fileName, QStringLiteral("查询结果"), 65535, true, *m_prompts);
 }
 

@@ -158,6 +158,8 @@ private:
     // Everything that must not start while a statement runs, disabled until its outcome.
     std::unique_ptr<DisabledWhile> m_runLock;
     bool m_columnsFitted = false; // to the first rows of the result arriving
+    bool m_exporting = false;
+    bool m_closeAfterExport = false; // the window was closed during an export
 };
 
 } // namespace quarvel

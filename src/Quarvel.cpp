@@ -1,5 +1,6 @@
 #include "AppInfo.h"
 #include "ErrorReport.h"
+#include "ExcelUtilObj.h"
 #include "Fonts.h"
 #include "MainForm.h"
 
@@ -56,5 +57,7 @@ int main(int argc, char* argv[])
 
     quarvel::TfrmMain frmMain;
     frmMain.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    quarvel::waitForAbandonedExports();
+    return status;
 }

@@ -173,6 +173,11 @@ private slots:
     void workingFilesBesideTarget();
     void closedResultExportsNothing();
     void resultClosedMidway();
+    void liveInEveryPhase();
+    void stopWhileSaving_data();
+    void stopWhileSaving();
+    void closingTheWindowDuringExport_data();
+    void closingTheWindowDuringExport();
 
 private:
     void exec(const QString& sql);
@@ -596,6 +601,7 @@ void tst_Export::closedResultExportsNothing()
     QCOMPARE(w.controlsEnabled(), kAllEnabled);
 }
 
+// The export holds the rows it writes: the query closing meanwhile takes nothing from it.
 void tst_Export::resultClosedMidway()
 {
     Exporter w(m_base.path());
@@ -603,14 +609,108 @@ void tst_Export::resultClosedMidway()
     MidExport mid;
     mid.watch(w,
               [&w](ExportProgress*) { w.child<db::Query>(QStringLiteral("qrySelect"))->close(); });
-    w.exportTo(m_out->filePath(QStringLiteral("gone.xlsx")));
+    const QString file = m_out->filePath(QStringLiteral("held.xlsx"));
+    w.exportTo(file);
 
     QVERIFY(mid.seen);
-    QCOMPARE(w.prompts.messages.size(), 1);
-    QCOMPARE(w.prompts.messages.first().caption, appTitle());
-    QCOMPARE(filesIn(m_out->path()), QStringList{});
+    QCOMPARE(w.prompts.messages.size(), 0);
+    const QJsonArray read = readSheets(file, QStringLiteral("-1"));
+    QCOMPARE(read.size(), 2);
+    QCOMPARE(
+        read[1][QStringLiteral("rows")][QStringLiteral("-1")][0][QStringLiteral("value")].toInt(),
+        70000);
     QCOMPARE(progressWindow(), nullptr);
     QCOMPARE(w.controlsEnabled(), kAllEnabled);
+}
+
+// Long enough under the sanitizers that the library's final compression takes a while.
+static const QString kLongExport =
+    QStringLiteral("select seq, repeat('x', 30), seq * 3 from seq_1_to_200000");
+static const QString kSavingText = QStringLiteral("正在保存文件，请稍候……");
+
+void tst_Export::liveInEveryPhase()
+{
+    Exporter w(m_base.path());
+    w.run(kLongExport);
+    QStringList phases;
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [&phases] {
+        if (ExportProgress* progress = progressWindow())
+            if (!phases.contains(progress->label()->text()))
+                phases << progress->label()->text();
+    });
+    ticks.start(10);
+    w.exportTo(m_out->filePath(QStringLiteral("live.xlsx")));
+    ticks.stop();
+    QCOMPARE(w.prompts.messages.size(), 0);
+    QVERIFY2(phases.contains(QStringLiteral("请等待，正在导出数据……")),
+             qPrintable(phases.join(u'|')));
+    QVERIFY2(phases.contains(kSavingText), qPrintable(phases.join(u'|')));
+}
+
+void tst_Export::stopWhileSaving_data()
+{
+    QTest::addColumn<bool>("existing");
+    QTest::newRow("no file before") << false;
+    QTest::newRow("an existing file stays") << true;
+}
+
+// Confirmed while the library compresses: the window is free at once, and the workbook is
+// dropped when the library returns.
+void tst_Export::stopWhileSaving()
+{
+    QFETCH(bool, existing);
+    const QString file = m_out->filePath(QStringLiteral("saving.xlsx"));
+    const QByteArray before("an earlier workbook");
+    if (existing)
+        QVERIFY(test::writeAll(file, before));
+    Exporter w(m_base.path());
+    w.run(kLongExport);
+    w.prompts.messageAnswers.enqueue(QMessageBox::Ok);
+    bool clicked = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&clicked] {
+        ExportProgress* progress = progressWindow();
+        if (!clicked && progress && progress->label()->text() == kSavingText) {
+            clicked = true;
+            progress->closeButton()->click();
+        }
+    });
+    watch.start(1);
+    w.exportTo(file);
+    watch.stop();
+    QVERIFY(clicked);
+    QCOMPARE(progressWindow(), nullptr);
+    QCOMPARE(w.controlsEnabled(), kAllEnabled);
+    waitForAbandonedExports();
+    if (existing)
+        QCOMPARE(test::readAll(file), before);
+    QCOMPARE(filesIn(m_out->path()),
+             existing ? QStringList{QStringLiteral("saving.xlsx")} : QStringList{});
+}
+
+void tst_Export::closingTheWindowDuringExport_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::newRow("stop: no file") << int(QMessageBox::Ok);
+    QTest::newRow("go on: the file, then the window closes") << int(QMessageBox::Cancel);
+}
+
+void tst_Export::closingTheWindowDuringExport()
+{
+    QFETCH(int, answer);
+    const QString file = m_out->filePath(QStringLiteral("closing.xlsx"));
+    Exporter w(m_base.path());
+    w.run(QStringLiteral("select seq from seq_1_to_70000"));
+    w.prompts.messageAnswers.enqueue(QMessageBox::StandardButton(answer));
+    MidExport mid;
+    mid.watch(w, [&w](ExportProgress*) { w.form->close(); });
+    w.exportTo(file);
+    QVERIFY(mid.seen);
+    QCOMPARE(w.prompts.messages.size(), 1);
+    QCOMPARE(w.prompts.messages.first().text, kStopQuestion);
+    QTRY_VERIFY(!w.form->isVisible());
+    QCOMPARE(QFileInfo::exists(file), answer == QMessageBox::Cancel);
 }
 
 QTEST_MAIN(tst_Export)

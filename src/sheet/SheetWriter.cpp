@@ -193,6 +193,12 @@ void SheetWriter::finishSheet()
 
 void SheetWriter::save()
 {
+    finish();
+    commit();
+}
+
+void SheetWriter::finish()
+{
     finishSheet();
     lxw_workbook* book = m_book;
     m_book = nullptr; // closing frees it, whatever the outcome
@@ -200,7 +206,10 @@ void SheetWriter::save()
     // Only a workbook that reads back whole may replace the user's file.
     if (const QString defect = workbookDefect(m_temporaryName); !defect.isEmpty())
         fail(QStringLiteral("写入的文件不完整（%1），磁盘空间可能不足").arg(defect));
+}
 
+void SheetWriter::commit()
+{
     std::error_code error;
     std::filesystem::rename(QFileInfo(m_temporaryName).filesystemAbsoluteFilePath(),
                             QFileInfo(m_fileName).filesystemAbsoluteFilePath(), error);

@@ -27,7 +27,8 @@ public:
     }
 };
 
-// An .xlsx workbook written row by row in constant memory. The workbook goes to a temporary file
+// An .xlsx workbook written row by row in constant memory. Threads: a writer may be made on one
+// thread and used on another, by one thread at a time. The workbook goes to a temporary file
 // beside the target and replaces the target only when save() completes; a writer destroyed
 // before that leaves no trace and the target untouched.
 class SheetWriter
@@ -55,6 +56,11 @@ public:
 
     // Finishes the workbook and moves it over the target. Throws SheetError.
     void save();
+    // The two steps of save(): finish() writes and checks the whole workbook (the long part,
+    // where the library compresses everything), commit() puts it in the target's place. A
+    // writer destroyed in between leaves the target as it was.
+    void finish();
+    void commit();
 
     const QString& temporaryName() const { return m_temporaryName; }
 
