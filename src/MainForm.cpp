@@ -640,6 +640,13 @@ static QString withReconnectNotice(const session::Outcome& outcome, const QStrin
 
 void TfrmMain::showCommandOutcome(const session::Outcome& outcome)
 {
+    // A command that returned rows is shown as a query would be, instead of its rows being
+    // dropped while the run reports success.
+    if (outcome.result && outcome.result->columnCount() > 0) {
+        showPage(QStringLiteral("GridPage"));
+        showQueryOutcome(outcome);
+        return;
+    }
     if (outcome.ok)
         mmoResult->setPlainText(withReconnectNotice(
             outcome,

@@ -105,6 +105,8 @@ private slots:
     void severalStatements();
     void notConnectedEveryTime();
     void lostConnectionIsRestored();
+    void commandRowsAreShown_data();
+    void commandRowsAreShown();
     void reconnectIsNeverSilent_data();
     void reconnectIsNeverSilent();
     void openTransactionKeepsWritableMode();
@@ -124,6 +126,8 @@ void tst_RunSql::initTestCase()
     exec(QStringLiteral("DROP PROCEDURE IF EXISTS wipe_runs"));
     exec(QStringLiteral("CREATE TABLE IF NOT EXISTS runs (id INT PRIMARY KEY, note VARCHAR(50))"));
     exec(QStringLiteral("CREATE PROCEDURE wipe_runs() DELETE FROM runs"));
+    exec(QStringLiteral("DROP PROCEDURE IF EXISTS list_runs"));
+    exec(QStringLiteral("CREATE PROCEDURE list_runs() SELECT * FROM runs ORDER BY id"));
 }
 
 void tst_RunSql::init()
@@ -162,10 +166,15 @@ void tst_RunSql::dispatch_data()
                                              << false << "GridPage"
                                              << ""
                                              << "" << 3 << 3;
-    QTest::newRow("parenthesised select is a command") << "(select 1)" << false << "MsgPage"
-                                                       << "" << affected(0) << 0 << 3;
-    QTest::newRow("show tables is a command") << "show tables" << false << "MsgPage"
-                                              << "" << affected(0) << 0 << 3;
+    // Commands, but with rows: shown as a query's would be.
+    QTest::newRow("parenthesised select is a command") << "(select 1)" << false << "GridPage"
+                                                       << ""
+                                                       << "" << 1 << 3;
+    QTest::newRow("show tables is a command") << "show tables like 'runs'" << false << "GridPage"
+                                              << ""
+                                              << "" << 1 << 3;
+    QTest::newRow("a command without rows") << "do 1" << false << "MsgPage"
+                                            << "" << affected(0) << 0 << 3;
     QTest::newRow("guard refuses lower case")
         << "delete from runs" << false << "GridPage" << kRefusal << "" << 0 << 3;
     QTest::newRow("guard refuses a literal") << "select * from runs where note = 'drop here'"
@@ -553,6 +562,36 @@ void tst_RunSql::openTransactionKeepsWritableMode()
     QCOMPARE(r.prompts.messages.size(), 1);
     QCOMPARE(test::firstCell(m_admin, QStringLiteral("SELECT note FROM runs WHERE id = 2")),
              QByteArray("two"));
+}
+
+// Texts on the command path that return rows: the rows are shown, not dropped.
+void tst_RunSql::commandRowsAreShown_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("firstCell");
+    QTest::newRow("desc") << "desc runs" << 2 << "id";
+    QTest::newRow("describe") << "DESCRIBE runs" << 2 << "id";
+    QTest::newRow("explain") << "explain select * from runs" << 1 << "1";
+    QTest::newRow("with ... select") << "with t as (select 5 as a) select * from t" << 1 << "5";
+    QTest::newRow("select after a comment")
+        << "-- the runs\nselect * from runs order by id" << 3 << "1";
+    QTest::newRow("call of a procedure that selects") << "call list_runs()" << 3 << "1";
+}
+
+void tst_RunSql::commandRowsAreShown()
+{
+    QFETCH(QString, text);
+    QFETCH(int, rows);
+    QFETCH(QString, firstCell);
+    Runner r(m_folder.path());
+    r.run(text);
+    QCOMPARE(r.page(), QStringLiteral("GridPage"));
+    QCOMPARE(r.grid()->rowCount(), rows);
+    QCOMPARE(r.grid()->index(0, 0).data().toString(), firstCell);
+    QVERIFY2(kQueryStatus.match(r.status()).hasMatch(), qPrintable(r.status()));
+    QVERIFY(r.exportShown());
+    QVERIFY(r.prompts.messages.isEmpty());
 }
 
 QTEST_MAIN(tst_RunSql)

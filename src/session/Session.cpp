@@ -206,16 +206,10 @@ Outcome Session::work(RunKind kind, const QString& text, bool readOnly, quint64 
         applyMode(readOnly);
         QElapsedTimer timer;
         timer.start();
-        if (kind == RunKind::Command) {
-            db::Command command(m_connection);
-            command.setSql(text);
-            command.execute();
-            outcome.affected = command.rowsAffected();
-        } else {
-            m_connection.run(text, &streamer);
-            if (!streamer.store) // no statement had columns: an empty result
-                streamer.store = std::make_shared<db::ResultSet>();
-        }
+        // A command's rows (SHOW, DESC, EXPLAIN, WITH ... SELECT) are kept as a query's are.
+        outcome.affected = m_connection.run(text, &streamer);
+        if (kind == RunKind::Query && !streamer.store) // no statement had columns
+            streamer.store = std::make_shared<db::ResultSet>();
         outcome.seconds = double(timer.nsecsElapsed()) / 1e9;
         outcome.ok = true;
     } catch (const db::DbError& e) {

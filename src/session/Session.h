@@ -18,7 +18,7 @@ namespace quarvel::session {
 
 enum class RunKind
 {
-    Command, // run for its effect: the affected rows are counted
+    Command, // run for its effect: the affected rows are counted (and rows it returns kept)
     Query,   // run for its rows: the first result with columns is kept
 };
 
@@ -38,7 +38,8 @@ struct Outcome
     quint64 affected = 0;
     // Sending the text and fetching the whole answer, measured on the worker.
     double seconds = 0;
-    // Query runs: the result, complete when ok, else what arrived (null if none began).
+    // The first result that has columns, complete when ok, else what arrived; null when none
+    // began (a query that returned nothing with columns gets an empty result).
     std::shared_ptr<const db::ResultSet> result;
     QString error;
     unsigned int errorCode = 0;
