@@ -489,11 +489,14 @@ bool TfrmMain::ConnectDatabase()
     setTopHeight(readTopHeight(m_baseFolder));
     const ConnectionSettings settings = resolveConnectionSettings(m_baseFolder);
     try {
+        m_connectFailure.clear();
         Cnt->open({settings.database, settings.server, settings.port, settings.user,
                    settings.password, settings.verifyServerCert, settings.caFile});
         return true;
-    } catch (const std::exception&) {
-        // The reason is not shown here; a run attempt tells the user the database is missing.
+    } catch (const std::exception& e) {
+        // The reason is not shown here; a run attempt tells the user the database is missing,
+        // and why.
+        m_connectFailure = QString::fromUtf8(e.what());
         btnRun->setEnabled(false);
         btnRunSel->setEnabled(false);
         return false;
@@ -576,7 +579,7 @@ void TfrmMain::RunSql(const QString& text)
     }
     btnExportFile->hide();
     if (!Cnt->canRun()) {
-        showNotConnected();
+        showNotConnected(m_connectFailure);
         return;
     }
     if (isQueryText(text)) {
@@ -622,7 +625,7 @@ void TfrmMain::CntFinished(const session::Outcome& outcome)
     btnStop->hide();
     if (outcome.notConnected) {
         stpResult->clear();
-        showNotConnected();
+        showNotConnected(outcome.error);
         return;
     }
     if (outcome.kind == session::RunKind::Command)
@@ -653,7 +656,7 @@ void TfrmMain::showCommandOutcome(const session::Outcome& outcome)
             QStringLiteral("SQL语句执行完毕！共影响了 %1 条数据库记录。").arg(outcome.affected),
             QStringLiteral("\n")));
     else
-        showError(withReconnectNotice(outcome, outcome.error, QStringLiteral("\n")));
+        showError(withReconnectNotice(outcome, errorText(outcome), QStringLiteral("\n")));
     stpResult->clear();
 }
 
@@ -694,17 +697,42 @@ void TfrmMain::showQueryOutcome(const session::Outcome& outcome)
         qrySelect->close();
         stpResult->setText(QStringLiteral("执行SQL语句失败！"));
         showPage(QStringLiteral("MsgPage"));
-        showError(withReconnectNotice(outcome, outcome.error, QStringLiteral("\n")));
+        showError(withReconnectNotice(outcome, errorText(outcome), QStringLiteral("\n")));
         repaint();
     }
     btnExportFile->show();
 }
 
-void TfrmMain::showNotConnected()
+QString TfrmMain::errorText(const session::Outcome& outcome) const
 {
-    m_prompts->message(this, QMessageBox::Critical, QStringLiteral("提示"),
-                       QStringLiteral("数据库搜寻失败！请确认该程序是放在服务端安装目录之下。"),
-                       QMessageBox::Ok);
+    QString text = outcome.error;
+    // The server's read-only session refused a write the text guard let through.
+    constexpr unsigned int kReadOnlyTransaction = 1792;
+    if (outcome.errorCode == kReadOnlyTransaction && isReadOnlyMode())
+        text = QStringLiteral(
+                   "当前为只读模式，不能执行修改数据的语句；按 Ctrl+Alt+W 可切换到可写模式。"
+                   "\n") +
+               text;
+    if (outcome.failedStatement >= 2)
+        text = QStringLiteral("第 %1 条语句执行失败：").arg(outcome.failedStatement) + text +
+               QStringLiteral("\n此前的 %1 条语句已执行，共影响了 %2 条数据库记录。")
+                   .arg(outcome.failedStatement - 1)
+                   .arg(outcome.affectedBefore);
+    return text;
+}
+
+void TfrmMain::showNotConnected(const QString& reason)
+{
+    // The specified sentence, then why the last attempt failed and where it went, so that a
+    // stopped server can be told from a wrong password.
+    QString text = QStringLiteral("数据库搜寻失败！请确认该程序是放在服务端安装目录之下。");
+    const db::ConnectionParams& target = Cnt->params();
+    if (!reason.isEmpty())
+        text += QStringLiteral("\n%1（%2:%3，数据库 %4）")
+                    .arg(reason, target.server)
+                    .arg(target.port)
+                    .arg(target.database);
+    m_prompts->message(this, QMessageBox::Critical, QStringLiteral("提示"), text, QMessageBox::Ok);
 }
 
 void TfrmMain::showError(const QString& message)

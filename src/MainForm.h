@@ -108,7 +108,8 @@ private:
     void showCommandOutcome(const session::Outcome& outcome);
     void showQueryOutcome(const session::Outcome& outcome);
     void showError(const QString& message);
-    void showNotConnected();
+    void showNotConnected(const QString& reason);
+    QString errorText(const session::Outcome& outcome) const;
     void fitColumns();
 
     // The script editor's handlers.
@@ -159,6 +160,7 @@ private:
     std::unique_ptr<DisabledWhile> m_runLock;
     bool m_columnsFitted = false; // to the first rows of the result arriving
     bool m_exporting = false;
+    QString m_connectFailure;        // why the connection at start failed
     bool m_closeAfterExport = false; // the window was closed during an export
 };
 

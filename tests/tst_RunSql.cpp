@@ -103,6 +103,7 @@ private slots:
     void serverRefusesWritesInReadOnlyMode_data();
     void serverRefusesWritesInReadOnlyMode();
     void severalStatements();
+    void notConnectedEveryTime_data();
     void notConnectedEveryTime();
     void lostConnectionIsRestored();
     void commandRowsAreShown_data();
@@ -428,6 +429,14 @@ void tst_RunSql::serverRefusesWritesInReadOnlyMode()
     QCOMPARE(r.messageColour(), QColor(Qt::red));
     QVERIFY2(r.message()->toPlainText().contains(QStringLiteral("READ ONLY")),
              qPrintable(r.message()->toPlainText()));
+    // Said in the program's words before the server's: the mode, and how to switch (after the
+    // number of the statement, in a text of several).
+    const QString said = r.message()->toPlainText();
+    QVERIFY2(said.indexOf(QStringLiteral("当前为只读模式")) >= 0 &&
+                 said.indexOf(QStringLiteral("当前为只读模式")) <
+                     said.indexOf(QStringLiteral("READ ONLY")) &&
+                 r.message()->toPlainText().contains(QStringLiteral("Ctrl+Alt+W")),
+             qPrintable(r.message()->toPlainText()));
     QCOMPARE(rowsInTable(), 3);
 
     // A text that would turn the session writable is refused like the forbidden fragments.
@@ -455,19 +464,53 @@ void tst_RunSql::severalStatements()
     r.run(QStringLiteral("delete from runs where id = 1; delete from nowhere; delete from runs"));
     QCOMPARE(r.messageColour(), QColor(Qt::red));
     QCOMPARE(rowsInTable(), 2);
+    // The message names the statement that failed and what ran before it.
+    const QString message = r.message()->toPlainText();
+    QVERIFY2(
+        message.startsWith(QStringLiteral("第 2 条语句执行失败：")) &&
+            message.contains(QStringLiteral("nowhere")) &&
+            message.endsWith(QStringLiteral("\n此前的 1 条语句已执行，共影响了 1 条数据库记录。")),
+        qPrintable(message));
+    // The first statement failing: the server's message alone.
+    r.run(QStringLiteral("delete from nowhere; delete from runs"));
+    QVERIFY2(!r.message()->toPlainText().startsWith(QStringLiteral("第")),
+             qPrintable(r.message()->toPlainText()));
+    QCOMPARE(rowsInTable(), 2);
+}
+
+void tst_RunSql::notConnectedEveryTime_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("reason"); // in the box's second line
+    const test::TestDb db = test::testDb();
+    QTest::newRow("wrong password") << "wrong" << db.port << "Access denied";
+    QTest::newRow("server not running") << db.password << 9 << "Can't connect";
 }
 
 void tst_RunSql::notConnectedEveryTime()
 {
+    QFETCH(QString, password);
+    QFETCH(int, port);
+    QFETCH(QString, reason);
     QTemporaryDir dir;
     test::TestDb db = test::testDb();
-    db.password = QStringLiteral("wrong");
+    db.password = password;
+    db.port = port;
     QVERIFY(test::writeConnectionConfig(dir.path(), db));
     Runner r(dir.path());
     QVERIFY(!r.form->connection().isOpen());
     for (const QString& text : {QStringLiteral("select 1"), QStringLiteral("show tables")}) {
         r.run(text);
-        QCOMPARE(r.prompts.messages.last().text, kNotConnected);
+        // The specified sentence first, then why and where.
+        const QStringList lines = r.prompts.messages.last().text.split(u'\n');
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], kNotConnected);
+        QVERIFY2(lines[1].contains(reason), qPrintable(lines[1]));
+        QVERIFY2(
+            lines[1].endsWith(
+                QStringLiteral("（%1:%2，数据库 %3）").arg(db.host).arg(port).arg(db.database)),
+            qPrintable(lines[1]));
         QCOMPARE(r.prompts.messages.last().caption, QStringLiteral("提示"));
         QCOMPARE(r.prompts.messages.last().icon, QMessageBox::Critical);
         QVERIFY(!r.exportShown());

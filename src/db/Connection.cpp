@@ -216,16 +216,25 @@ quint64 Connection::run(const QString& text, ResultSink* sink)
         raise();
     quint64 affected = 0;
     bool offered = false;
-    for (;;) {
-        if (mysql_field_count(m_mysql) == 0)
-            affected += mysql_affected_rows(m_mysql);
-        else
-            readRows(offered ? nullptr : sink, &offered);
-        const int next = mysql_next_result(m_mysql);
-        if (next < 0)
-            return affected;
-        if (next > 0)
-            raise();
+    // Each result ends one statement (a procedure's CALL gives more than one).
+    int statement = 1;
+    try {
+        for (;; ++statement) {
+            if (mysql_field_count(m_mysql) == 0)
+                affected += mysql_affected_rows(m_mysql);
+            else
+                readRows(offered ? nullptr : sink, &offered);
+            const int next = mysql_next_result(m_mysql);
+            if (next < 0)
+                return affected;
+            if (next > 0) {
+                ++statement;
+                raise();
+            }
+        }
+    } catch (DbError& e) {
+        e.setStatement(statement, affected);
+        throw;
     }
 }
 

@@ -215,6 +215,8 @@ Outcome Session::work(RunKind kind, const QString& text, bool readOnly, quint64 
     } catch (const db::DbError& e) {
         outcome.error = e.message();
         outcome.errorCode = e.code();
+        outcome.failedStatement = e.statement();
+        outcome.affectedBefore = e.affectedBefore();
     }
     outcome.result = std::move(streamer.store);
     m_inTransaction = m_connection.inTransaction();

@@ -43,6 +43,10 @@ struct Outcome
     std::shared_ptr<const db::ResultSet> result;
     QString error;
     unsigned int errorCode = 0;
+    // Of a text of several statements: the one that failed (1-based) and what those before it
+    // affected.
+    int failedStatement = 0;
+    quint64 affectedBefore = 0;
 };
 
 // The window's one way to the database. It owns the connection, runs a text on a worker thread
@@ -70,6 +74,8 @@ public:
     // Open, or lost and to be made again at the next run.
     bool canRun() const;
     db::Connection& connection() { return m_connection; }
+    // The parameters the connection was last opened with (also when that failed).
+    const db::ConnectionParams& params() const { return m_params; }
     // Whether the server reported an open transaction at the end of the last run.
     bool inTransaction() const;
 
