@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -327,6 +328,24 @@ void TfrmMain::buildComponents()
     grdResult->verticalHeader()->setDefaultSectionSize(grdResult->fontMetrics().height() + 4);
     grdResult->horizontalHeader()->setResizeContentsPrecision(200);
     gridLayout->addWidget(grdResult, 1);
+    // Copy as every SQL client does, from the keyboard and the context menu.
+    grdResult->setContextMenuPolicy(Qt::ActionsContextMenu);
+    const auto gridAction = [this](const QString& name, const QString& caption,
+                                   const QKeySequence& keys, std::function<void()> run) {
+        auto* action = new QAction(caption, grdResult);
+        action->setObjectName(name);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(action, &QAction::triggered, this,
+                [this, run] { runGuarded(*m_prompts, this, run); });
+        grdResult->addAction(action);
+    };
+    gridAction(QStringLiteral("actCopy"), QStringLiteral("复制"), QKeySequence::Copy,
+               [this] { copySelection(false); });
+    gridAction(QStringLiteral("actCopyWithNames"), QStringLiteral("复制（含列名）"),
+               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C), [this] { copySelection(true); });
+    gridAction(QStringLiteral("actSelectAll"), QStringLiteral("全选"), QKeySequence::SelectAll,
+               [this] { grdResult->selectAll(); });
 
     RzStatusBar1 = new QWidget(GridPage);
     RzStatusBar1->setObjectName(QStringLiteral("RzStatusBar1"));
@@ -658,6 +677,21 @@ void TfrmMain::showCommandOutcome(const session::Outcome& outcome)
     else
         showError(withReconnectNotice(outcome, errorText(outcome), QStringLiteral("\n")));
     stpResult->clear();
+}
+
+void TfrmMain::copySelection(bool withNames)
+{
+    QList<int> order;
+    const QHeaderView* header = grdResult->horizontalHeader();
+    for (int visual = 0; visual < header->count(); ++visual) {
+        const int column = header->logicalIndex(visual);
+        if (!grdResult->isColumnHidden(column))
+            order.append(column);
+    }
+    const QString text =
+        dsSelect->copyText(grdResult->selectionModel()->selection(), withNames, order);
+    if (!text.isEmpty())
+        QApplication::clipboard()->setText(text);
 }
 
 void TfrmMain::fitColumns()

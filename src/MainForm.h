@@ -111,6 +111,7 @@ private:
     void showNotConnected(const QString& reason);
     QString errorText(const session::Outcome& outcome) const;
     void fitColumns();
+    void copySelection(bool withNames);
 
     // The script editor's handlers.
     void wireScriptEditor();

@@ -3,6 +3,10 @@
 #include "Statement.h"
 
 #include <QColor>
+#include <QSysInfo>
+
+#include <algorithm>
+#include <vector>
 
 namespace quarvel {
 
@@ -122,6 +126,103 @@ QVariant ResultModel::data(const QModelIndex& index, int role) const
     default:
         return {};
     }
+}
+
+namespace {
+
+void appendField(QByteArray& out, QByteArrayView value)
+{
+    bool quoted = false;
+    for (const char c : value)
+        if (c == '\t' || c == '\n' || c == '\r' || c == '"') {
+            quoted = true;
+            break;
+        }
+    if (!quoted) {
+        out.append(value);
+        return;
+    }
+    out.append('"');
+    for (const char c : value) {
+        if (c == '"')
+            out.append('"');
+        out.append(c);
+    }
+    out.append('"');
+}
+
+} // namespace
+
+QString ResultModel::copyText(const QItemSelection& selection, bool withHeader,
+                              const QList<int>& columnOrder) const
+{
+    if (!m_result || selection.isEmpty())
+        return {};
+    // Rows and columns that hold a selected cell, from the ranges (a whole result is one range:
+    // nothing is listed cell by cell).
+    std::vector<bool> rowTaken(size_t(m_shownRows), false);
+    std::vector<bool> columnTaken(size_t(m_result->columnCount()), false);
+    for (const QItemSelectionRange& range : selection) {
+        for (int row = range.top(); row <= range.bottom() && row < m_shownRows; ++row)
+            rowTaken[size_t(row)] = true;
+        for (int column = range.left(); column <= range.right(); ++column)
+            columnTaken[size_t(column)] = true;
+    }
+    QList<int> columns;
+    const QList<int> order = columnOrder.isEmpty() ? [this] {
+        QList<int> all;
+        for (int column = 0; column < m_result->columnCount(); ++column)
+            all.append(column);
+        return all;
+    }()
+                                                   : columnOrder;
+    for (const int column : order)
+        if (columnTaken[size_t(column)])
+            columns.append(column);
+    const bool oneRange = selection.size() == 1;
+    const auto selected = [&](int row, int column) {
+        if (oneRange)
+            return true;
+        for (const QItemSelectionRange& range : selection)
+            if (range.contains(row, column, QModelIndex()))
+                return true;
+        return false;
+    };
+
+    QByteArray out;
+    // Room for every cell of the rows taken, their separators and line ends, at one go.
+    out.reserve(qsizetype(double(m_result->memoryBytes()) *
+                          double(std::count(rowTaken.begin(), rowTaken.end(), true)) /
+                          double(qMax(1, m_shownRows))));
+    const QByteArray lineEnd = QSysInfo::productType() == QLatin1String("windows") ? "\r\n" : "\n";
+    if (withHeader) {
+        for (int i = 0; i < columns.size(); ++i) {
+            if (i > 0)
+                out.append('\t');
+            appendField(out, m_result->field(columns[i]).name.toUtf8());
+        }
+        out.append(lineEnd);
+    }
+    for (int row = 0; row < m_shownRows; ++row) {
+        if (!rowTaken[size_t(row)])
+            continue;
+        for (int i = 0; i < columns.size(); ++i) {
+            if (i > 0)
+                out.append('\t');
+            const int column = columns[i];
+            if (!selected(row, column))
+                continue;
+            const db::ResultSet::Cell cell = m_result->cell(row, column);
+            if (cell.isNull())
+                continue;
+            if (db::isBinaryKind(m_result->field(column).kind))
+                out.append("0x").append(cell.bytes().toByteArray().toHex().toUpper());
+            else
+                appendField(out, cell.bytes());
+        }
+        out.append(lineEnd);
+    }
+    return QString::fromUtf8(out);
 }
 
 QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QElapsedTimer>
+#include <QItemSelection>
 #include <QTimer>
 #include <memory>
 
@@ -43,6 +44,15 @@ public:
     void noteRowsArrived();
     // Inserts every row the result has now.
     void showAllRows();
+
+    // The selected cells as tab-separated text for the clipboard, in row and column order, one
+    // line per row (rows and columns that hold a selected cell; other cells of them empty),
+    // optionally under a line of column names. Cells whole (not the grid's preview), NULL as an
+    // empty field, binary as 0x… hex, a value with a tab, line break or quote in quotes with its
+    // quotes doubled, as spreadsheets read it. `columnOrder` lists the columns as the grid shows
+    // them (empty: the result's order).
+    QString copyText(const QItemSelection& selection, bool withHeader,
+                     const QList<int>& columnOrder = {}) const;
 
     static constexpr int kRowsInterval = 250;
     static constexpr int kPromptRows = 100;
