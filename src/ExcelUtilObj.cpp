@@ -335,13 +335,14 @@ void waitForAbandonedExports()
     abandonedExports().clear(); // each joins its worker
 }
 
-void ExportGridToExcel(QTableView* grid, const QString& fileName, const QString& sheetPrefix,
-                       int rowsPerSheet, bool showProgress, Prompts& prompts)
+ExportOutcome ExportGridToExcel(QTableView* grid, const QString& fileName,
+                                const QString& sheetPrefix, int rowsPerSheet, bool showProgress,
+                                Prompts& prompts)
 {
     const auto* model = grid ? qobject_cast<const ResultModel*>(grid->model()) : nullptr;
     const db::Query* query = model ? model->query() : nullptr;
     if (!query || !query->isActive())
-        return;
+        return {};
     reapExports();
     auto job = std::make_unique<ExportJob>();
     // Held for the whole export: the rows stay readable whatever happens to the query meanwhile.
@@ -369,7 +370,7 @@ void ExportGridToExcel(QTableView* grid, const QString& fileName, const QString&
         progress.reset();
         prompts.message(grid->window(), QMessageBox::Critical, QStringLiteral("操作提示"),
                         QString::fromStdString(e.what()), QMessageBox::Ok);
-        return;
+        return {};
     }
     const int rows = job->result->rowCount();
     if (progress) {
@@ -410,11 +411,14 @@ void ExportGridToExcel(QTableView* grid, const QString& fileName, const QString&
     progress.reset();
     if (givenUp) {
         abandonedExports().push_back(std::move(job));
-        return;
+        return {false, true, 0};
     }
     job->worker.join();
-    if (!job->error.isEmpty() && !job->stop)
+    if (job->stop)
+        return {false, true, 0};
+    if (!job->error.isEmpty())
         throw sheet::SheetError(job->error);
+    return {true, false, rows};
 }
 
 } // namespace quarvel

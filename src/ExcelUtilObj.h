@@ -54,8 +54,16 @@ std::unique_ptr<ExportProgress> ShowExportProgress(Prompts& prompts, QWidget* ce
 // call runs an event loop, so every window stays live. A stop confirmed while the library
 // compresses the workbook returns at once; that worker finishes in the background and drops
 // its file (the program waits for such workers at its end: waitForAbandonedExports()).
-void ExportGridToExcel(QTableView* grid, const QString& fileName, const QString& sheetPrefix,
-                       int rowsPerSheet, bool showProgress, Prompts& prompts);
+struct ExportOutcome
+{
+    bool completed = false; // the file was written
+    bool stopped = false;   // the user stopped it; no file was written
+    int rows = 0;           // rows written to the file
+};
+
+ExportOutcome ExportGridToExcel(QTableView* grid, const QString& fileName,
+                                const QString& sheetPrefix, int rowsPerSheet, bool showProgress,
+                                Prompts& prompts);
 
 void waitForAbandonedExports();
 

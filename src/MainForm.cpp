@@ -16,6 +16,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -84,6 +86,7 @@ QToolButton* makeGlyphButton(QWidget* parent, const QString& objectName, const Q
     button->setIcon(glyph(glyphName));
     button->setText(caption);
     button->setToolTip(hint);
+    button->setAccessibleName(hint.isEmpty() ? caption : hint); // the caption is a design name
     button->setToolButtonStyle(Qt::ToolButtonIconOnly);
     button->setAutoRaise(true);
     button->setIconSize(QSize(20, 20));
@@ -107,6 +110,16 @@ QPushButton* makeRunButton(QWidget* parent, const QString& objectName, const QRe
                                          " background-color: #f2f2c8; }")
                               .arg(kRunButtonColour.name()));
     return button;
+}
+
+// The workbook is Office Open XML: a name typed with ".xls" gets ".xlsx" (under .xls, Excel
+// warns and some readers refuse it); one without an extension gets it too.
+QString withWorkbookExtension(const QString& fileName)
+{
+    const QFileInfo info(fileName);
+    if (info.suffix().compare(QLatin1String("xls"), Qt::CaseInsensitive) == 0)
+        return fileName + u'x';
+    return info.suffix().isEmpty() ? fileName + QStringLiteral(".xlsx") : fileName;
 }
 
 // The button shows the action's caption and hint and runs it when clicked, but keeps its own
@@ -567,11 +580,13 @@ void TfrmMain::btnExportFileClick()
 {
     if (grdResult->isHidden())
         return;
-    const QString fileName = m_prompts->saveFileName(
+    const QString chosen = m_prompts->saveFileName(
         this, {QStringLiteral("结果导出为EXCEL文件"), QStringLiteral("电子表格文件(*.xlsx)|*.xlsx"),
-               QStringLiteral(".xlsx"), true});
-    if (fileName.isEmpty())
+               QStringLiteral(".xlsx"), true, m_lastFolder});
+    if (chosen.isEmpty())
         return;
+    rememberFolder(chosen);
+    const QString fileName = withWorkbookExtension(chosen);
     // The export keeps the window live; no statement may replace the result it reads, and no
     // second export may start, until it ends.
     const DisabledWhile exporting(actRun, actRunSel, btnRun, btnRunSel, btnExportFile);
@@ -582,7 +597,19 @@ void TfrmMain::btnExportFileClick()
             QTimer::singleShot(0, this, &QWidget::close);
         m_closeAfterExport = false;
     });
-    ExportGridToExcel(grdResult, fileName, QStringLiteral("查询结果"), 65535, true, *m_prompts);
+    const ExportOutcome outcome =
+        ExportGridToExcel(grdResult, fileName, QStringLiteral("查询结果"), 65535, true, *m_prompts);
+    if (outcome.completed)
+        stpResult->setText(QStringLiteral("已导出 %1 条记录到 %2")
+                               .arg(outcome.rows)
+                               .arg(QDir::toNativeSeparators(fileName)));
+    else if (outcome.stopped)
+        stpResult->setText(QStringLiteral("导出已停止，未写入文件。"));
+}
+
+void TfrmMain::rememberFolder(const QString& chosenFile)
+{
+    m_lastFolder = QFileInfo(chosenFile).absolutePath();
 }
 
 void TfrmMain::RunSql(const QString& text)
@@ -810,9 +837,11 @@ const QString kScriptFilter = QStringLiteral("脚本文件(*.sql)|*.sql");
 void TfrmMain::btnOpenSqlClick()
 {
     const QString path = m_prompts->openFileName(
-        this, {QStringLiteral("打开SQL脚本文件"), kScriptFilter, {}, false});
-    if (!path.isEmpty())
-        mmoScript->loadScript(path);
+        this, {QStringLiteral("打开SQL脚本文件"), kScriptFilter, {}, false, m_lastFolder});
+    if (path.isEmpty())
+        return;
+    rememberFolder(path);
+    mmoScript->loadScript(path);
 }
 
 void TfrmMain::btnSaveSqlClick()
@@ -820,10 +849,12 @@ void TfrmMain::btnSaveSqlClick()
     if (mmoScript->IsEditorEmpty())
         return;
     const FileDialogOptions options{QStringLiteral("脚本文件另存为..."), kScriptFilter,
-                                    QStringLiteral(".sql"), true};
+                                    QStringLiteral(".sql"), true, m_lastFolder};
     const QString path = m_prompts->saveFileName(this, options);
-    if (!path.isEmpty())
-        mmoScript->saveScript(withDefaultExtension(path, options.defaultExtension));
+    if (path.isEmpty())
+        return;
+    rememberFolder(path);
+    mmoScript->saveScript(withDefaultExtension(path, options.defaultExtension));
 }
 
 } // namespace quarvel

@@ -112,6 +112,7 @@ private:
     QString errorText(const session::Outcome& outcome) const;
     void fitColumns();
     void copySelection(bool withNames);
+    void rememberFolder(const QString& chosenFile);
 
     // The script editor's handlers.
     void wireScriptEditor();
@@ -162,6 +163,7 @@ private:
     bool m_columnsFitted = false; // to the first rows of the result arriving
     bool m_exporting = false;
     QString m_connectFailure;        // why the connection at start failed
+    QString m_lastFolder;            // of the file last opened, saved or exported to
     bool m_closeAfterExport = false; // the window was closed during an export
 };
 

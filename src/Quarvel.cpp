@@ -42,7 +42,6 @@ int main(int argc, char* argv[])
 
     QuarvelApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quarvel"));
-    QApplication::setApplicationDisplayName(quarvel::appTitle());
     QApplication::setApplicationVersion(QStringLiteral(QUARVEL_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/res/quarvel.png")));
     QApplication::setDesktopFileName(QStringLiteral("quarvel"));

@@ -444,6 +444,10 @@ void tst_Export::stop()
 
     QCOMPARE(progressWindow(), nullptr);
     QCOMPARE(w.controlsEnabled(), kAllEnabled);
+    QCOMPARE(w.child<QLabel>(QStringLiteral("stpResult"))->text(),
+             answer == QMessageBox::Cancel
+                 ? QStringLiteral("已导出 70000 条记录到 %1").arg(QDir::toNativeSeparators(file))
+                 : QStringLiteral("导出已停止，未写入文件。"));
     if (answer == QMessageBox::Cancel) {
         const QJsonArray read = readSheets(file, QStringLiteral("-1"));
         QCOMPARE(read.size(), 2);
@@ -480,10 +484,23 @@ void tst_Export::keepsGridAndAsksForXlsx()
     QCOMPARE(options.defaultExtension, QStringLiteral(".xlsx"));
     QVERIFY(options.overwritePrompt);
     QCOMPARE(readSheets(file).first()[QStringLiteral("maxRow")].toInt(), 21);
+    // The status line says what went where.
+    QCOMPARE(w.child<QLabel>(QStringLiteral("stpResult"))->text(),
+             QStringLiteral("已导出 20 条记录到 %1").arg(QDir::toNativeSeparators(file)));
 
-    // A cancelled dialog exports nothing.
+    // A cancelled dialog exports nothing; the next dialog starts where the last file went.
     w.exportTo(QString());
     QCOMPARE(filesIn(m_out->path()), QStringList{QStringLiteral("grid.xlsx")});
+    QCOMPARE(w.prompts.dialogs.last().options.folder, QFileInfo(file).absolutePath());
+
+    // A name typed with ".xls" (or none) is a workbook of this format all the same.
+    w.exportTo(m_out->filePath(QStringLiteral("old.xls")));
+    w.exportTo(m_out->filePath(QStringLiteral("plain")));
+    QCOMPARE(filesIn(m_out->path()),
+             (QStringList{QStringLiteral("grid.xlsx"), QStringLiteral("old.xlsx"),
+                          QStringLiteral("plain.xlsx")}));
+    QCOMPARE(w.child<QToolButton>(QStringLiteral("btnExportFile"))->accessibleName(),
+             QStringLiteral("导出查询结果为EXCEL文件"));
 }
 
 void tst_Export::folderNotWritable()

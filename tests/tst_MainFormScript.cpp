@@ -9,6 +9,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -78,6 +79,9 @@ private slots:
     void saveButtonFollowsEmptiness();
     void openReplacesText();
     void cancelledDialogsChangeNothing();
+    void dialogsStartInTheLastFolder();
+    void filtersShowTheirPatternsOnce_data();
+    void filtersShowTheirPatternsOnce();
     void saveAsksAndWritesCrLfLines();
     void emptyEditorIsNotSaved();
     void gbkScriptIsSavedBackInGbk();
@@ -133,6 +137,38 @@ void tst_MainFormScript::cancelledDialogsChangeNothing()
     QCOMPARE(w.prompts.dialogs.size(), 2);
     QCOMPARE(w.editor()->text(), text);
     QCOMPARE(QDir(w.dir.path()).entryList({"*.sql"}, QDir::Files), QStringList());
+}
+
+void tst_MainFormScript::dialogsStartInTheLastFolder()
+{
+    Window w;
+    QVERIFY(writeAll(w.path("scripts/a.sql"), "select 1;\r\n"));
+    w.prompts.fileAnswers << w.path("scripts/a.sql") << QString();
+    w.button("btnOpenSql")->click();
+    w.button("btnSaveSql")->click();
+    QCOMPARE(w.prompts.dialogs.size(), 2);
+    QCOMPARE(w.prompts.dialogs[0].options.folder, QString()); // the first: the dialog's choice
+    QCOMPARE(w.prompts.dialogs[1].options.folder,
+             QFileInfo(w.path("scripts/a.sql")).absolutePath());
+}
+
+void tst_MainFormScript::filtersShowTheirPatternsOnce_data()
+{
+    QTest::addColumn<QString>("pipe");
+    QTest::addColumn<QString>("qt");
+    QTest::newRow("scripts") << "脚本文件(*.sql)|*.sql"
+                             << "脚本文件(*.sql)";
+    QTest::newRow("workbooks") << "电子表格文件(*.xlsx)|*.xlsx"
+                               << "电子表格文件(*.xlsx)";
+    QTest::newRow("patterns not in the text, two filters") << "SQL|*.sql|All|*.*"
+                                                           << "SQL (*.sql);;All (*.*)";
+}
+
+void tst_MainFormScript::filtersShowTheirPatternsOnce()
+{
+    QFETCH(QString, pipe);
+    QFETCH(QString, qt);
+    QCOMPARE(toQtFilter(pipe), qt);
 }
 
 void tst_MainFormScript::saveAsksAndWritesCrLfLines()

@@ -11,7 +11,9 @@ QString toQtFilter(const QString& pipeFilter)
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         QString patterns = parts[i + 1];
         patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-        filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
+        const QString shown = QStringLiteral("(%1)").arg(patterns);
+        filters << (parts[i].endsWith(shown) ? parts[i]
+                                             : QStringLiteral("%1 %2").arg(parts[i], shown));
     }
     return filters.join(QStringLiteral(";;"));
 }
@@ -39,6 +41,8 @@ QString runFileDialog(QWidget* parent, const FileDialogOptions& options,
         suffix.remove(0, 1);
     dialog.setDefaultSuffix(suffix);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !options.overwritePrompt);
+    if (!options.folder.isEmpty())
+        dialog.setDirectory(options.folder);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();

@@ -16,6 +16,8 @@ struct FileDialogOptions
     QString filter;
     QString defaultExtension;
     bool overwritePrompt = false;
+    // Where the dialog starts (empty: the dialog's own choice).
+    QString folder;
 };
 
 // Every message box and file dialog of the program goes through this, so that tests can script
@@ -45,8 +47,8 @@ public:
     QString saveFileName(QWidget* parent, const FileDialogOptions& options) override;
 };
 
-// "Script files(*.sql)|*.sql|All|*.*" -> "Script files(*.sql) (*.sql);;All (*.*)", the form Qt's
-// dialogs take.
+// "Script files(*.sql)|*.sql|All|*.*" -> "Script files(*.sql);;All (*.*)", the form Qt's dialogs
+// take; a description that already shows its patterns is not given them twice.
 QString toQtFilter(const QString& pipeFilter);
 
 } // namespace quarvel
