@@ -93,10 +93,11 @@ struct Column
 {
     int field;
     CellRule rule;
+    int decimals; // DECIMAL's scale, shown as the grid shows it; 0 for other columns
 };
 
 void writeCell(sheet::SheetWriter& writer, int row, int column, CellRule rule,
-               const db::ResultSet::Cell& cell)
+               const db::ResultSet::Cell& cell, int decimals)
 {
     static const QByteArray blobText = kBlobText.toUtf8();
     if (rule == CellRule::Placeholder) {
@@ -109,7 +110,7 @@ void writeCell(sheet::SheetWriter& writer, int row, int column, CellRule rule,
     switch (rule) {
     case CellRule::Number:
         if (const auto number = sheet::exactNumber(bytes)) {
-            writer.writeNumber(row, column, *number, bytes);
+            writer.writeNumber(row, column, *number, bytes, decimals);
             return;
         }
         break;
@@ -298,7 +299,7 @@ struct ExportJob
                 newSheet();
             for (int column = 0; column < columns.size(); ++column)
                 writeCell(*writer, sheetRow, column, columns[column].rule,
-                          result->cell(row, columns[column].field));
+                          result->cell(row, columns[column].field), columns[column].decimals);
             ++sheetRow;
             rowsWritten.store(row + 1, std::memory_order_relaxed);
         }
@@ -353,7 +354,9 @@ ExportOutcome ExportGridToExcel(QTableView* grid, const QString& fileName,
         if (grid->isColumnHidden(field))
             continue;
         const db::FieldKind kind = job->result->field(field).kind;
-        job->columns.append({field, ruleFor(kind)});
+        job->columns.append(
+            {field, ruleFor(kind),
+             kind == db::FieldKind::Decimal ? int(job->result->field(field).decimals) : 0});
         job->titles.append(model->headerData(field, Qt::Horizontal).toString());
         job->textColumns.append(kind == db::FieldKind::PlainString);
     }

@@ -297,8 +297,8 @@ void tst_Export::cells_data()
     QTest::newRow("18-digit bigint stays exact")
         << 8 << "2"
         << "text" << QVariant("123456789012345678") << "General";
-    QTest::newRow("decimal") << 9 << "2"
-                             << "number" << QVariant(12.5) << "General";
+    QTest::newRow("decimal keeps its scale") << 9 << "2"
+                                             << "number" << QVariant(12.5) << "0.00";
     QTest::newRow("double") << 10 << "2"
                             << "number" << QVariant(1.5) << "General";
     QTest::newRow("date") << 11 << "2"

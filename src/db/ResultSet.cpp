@@ -60,7 +60,8 @@ QList<Field> fieldsOf(const MYSQL_FIELD* fields, unsigned int count)
     for (unsigned int i = 0; i < count; ++i)
         result.append({QString::fromUtf8(fields[i].name, fields[i].name_length),
                        fieldKindOf(fields[i].type, fields[i].flags, fields[i].charsetnr),
-                       int(fields[i].type), fields[i].flags, fields[i].charsetnr});
+                       int(fields[i].type), fields[i].flags, fields[i].charsetnr,
+                       fields[i].decimals});
     return result;
 }
 

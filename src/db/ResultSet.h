@@ -20,6 +20,7 @@ struct Field
     int type;
     unsigned int flags;
     unsigned int charset;
+    unsigned int decimals = 0; // digits after the point (DECIMAL's scale)
 };
 
 // The fields of a result as the client library describes them.

@@ -159,10 +159,22 @@ void SheetWriter::writeText(int row, int column, QByteArrayView utf8)
     fit(column, displayWidth(utf8, kMaxColumnWidth));
 }
 
-void SheetWriter::writeNumber(int row, int column, double value, QByteArrayView shown)
+void SheetWriter::writeNumber(int row, int column, double value, QByteArrayView shown, int decimals)
 {
     startRow(row);
-    check(worksheet_write_number(m_sheet, lxw_row_t(row), lxw_col_t(column), value, nullptr));
+    lxw_format* format = nullptr;
+    if (decimals > 0) {
+        lxw_format*& made = m_decimals[decimals];
+        if (!made) {
+            made = workbook_add_format(m_book);
+            if (!made)
+                fail(QString::fromUtf8(lxw_strerror(LXW_ERROR_MEMORY_MALLOC_FAILED)));
+            format_set_num_format(made,
+                                  ("0." + std::string(size_t(qMin(decimals, 30)), '0')).c_str());
+        }
+        format = made;
+    }
+    check(worksheet_write_number(m_sheet, lxw_row_t(row), lxw_col_t(column), value, format));
     fit(column, int(shown.size()));
 }
 

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -50,8 +51,9 @@ public:
     // Cells of the current sheet, rows in ascending order below the header (row 0). Text longer
     // than a cell holds is cut.
     void writeText(int row, int column, QByteArrayView utf8);
-    // `shown` is the value's text, for the column width.
-    void writeNumber(int row, int column, double value, QByteArrayView shown);
+    // `shown` is the value's text, for the column width; `decimals` > 0 gives the cell a format
+    // with that many digits after the point (as DECIMAL values show them).
+    void writeNumber(int row, int column, double value, QByteArrayView shown, int decimals = 0);
     void writeDateTime(int row, int column, const DateTimeValue& value);
 
     // Finishes the workbook and moves it over the target. Throws SheetError.
@@ -81,7 +83,8 @@ private:
     lxw_format* m_bold = nullptr;
     lxw_format* m_text = nullptr;
     lxw_format* m_date = nullptr;
-    lxw_format* m_dateTime[4] = {}; // by the number of second decimals
+    lxw_format* m_dateTime[4] = {};        // by the number of second decimals
+    std::map<int, lxw_format*> m_decimals; // "0.00" and the like, made when first needed
     QList<bool> m_textColumns;
     std::vector<int> m_widths;
     std::string m_buffer; // the library takes NUL-terminated strings
