@@ -578,6 +578,7 @@ void tst_Export::fullDiskKeepsOldWorkbook()
     const test::FakePrompts::Message& report = w.prompts.messages.first();
     QCOMPARE(report.icon, QMessageBox::Critical);
     QVERIFY2(report.text.contains(QDir::toNativeSeparators(file)), qPrintable(report.text));
+    QVERIFY2(report.text.contains(QStringLiteral("磁盘已满")), qPrintable(report.text));
     QCOMPARE(test::readAll(file), good);
     QCOMPARE(filesIn(m_out->path()), QStringList{QStringLiteral("report.xlsx")});
     QCOMPARE(openDeletedFiles(), QStringList{});

@@ -279,6 +279,10 @@ void tst_MainFormScript::failedSaveKeepsOldFileAndText()
     QCOMPARE(report.caption, appTitle());
     QVERIFY2(report.text.contains(QDir::toNativeSeparators(w.path("a.sql"))),
              qPrintable(report.text));
+    // In the program's words, and saying what is wrong.
+    QVERIFY2(report.text.startsWith(QStringLiteral("无法写入文件")) &&
+                 report.text.contains(QStringLiteral("磁盘已满")),
+             qPrintable(report.text));
     QCOMPARE(readAll(w.path("a.sql")), old);
     QCOMPARE(w.editor()->text(), text);
 }
@@ -295,6 +299,10 @@ void tst_MainFormScript::failedOpenKeepsText()
     QCOMPARE(w.prompts.messages.size(), 2);
     QVERIFY(w.prompts.messages[0].text.contains(QStringLiteral("binary.sql")));
     QVERIFY(w.prompts.messages[1].text.contains(QStringLiteral("missing.sql")));
+    QVERIFY2(w.prompts.messages[0].text.startsWith(QStringLiteral("无法打开文件")),
+             qPrintable(w.prompts.messages[0].text));
+    QVERIFY2(w.prompts.messages[1].text.contains(QStringLiteral("文件或文件夹不存在")),
+             qPrintable(w.prompts.messages[1].text));
     QCOMPARE(w.editor()->text(), text);
 }
 

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+
 namespace quarvel {
 
 namespace {
@@ -56,13 +58,14 @@ String editorText(View fileText, View crLf, View spaces)
 ScriptFile readScriptFile(const QString& path)
 {
     QFile file(path);
+    errno = 0;
     if (!file.open(QIODevice::ReadOnly))
-        throw ScriptFileError(
-            QStringLiteral("Cannot open file \"%1\". %2").arg(native(path), file.errorString()));
+        throw ScriptFileError(QStringLiteral("无法打开文件“%1”：%2")
+                                  .arg(native(path), fileErrorText(errno, file.errorString())));
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw ScriptFileError(
-            QStringLiteral("Cannot read file \"%1\". %2").arg(native(path), file.errorString()));
+        throw ScriptFileError(QStringLiteral("无法读取文件“%1”：%2")
+                                  .arg(native(path), fileErrorText(errno, file.errorString())));
     // UTF-8 goes to the editor as it is, without a round trip through UTF-16.
     const QByteArrayView bom("\xEF\xBB\xBF");
     const bool hasBom = bytes.startsWith(bom);
@@ -73,9 +76,9 @@ ScriptFile readScriptFile(const QString& path)
     bool lossless = false;
     const QString text = decodeLegacyText(bytes, &script.encoding, &lossless);
     if (!lossless)
-        throw ScriptFileError(QStringLiteral("Cannot open file \"%1\": it is neither UTF-8 nor "
-                                             "ANSI (GBK) text.")
-                                  .arg(native(path)));
+        throw ScriptFileError(
+            QStringLiteral("无法打开文件“%1”：它既不是 UTF-8 文本，也不是 ANSI（GBK）文本。")
+                .arg(native(path)));
     script.text = editorTextFromFile(text).toUtf8();
     return script;
 }
@@ -85,13 +88,12 @@ void writeScriptFile(const QString& path, const QString& fileText, TextEncoding 
     bool lossless = false;
     const QByteArray bytes = encodeLegacyText(fileText, encoding, &lossless);
     if (!lossless)
-        throw ScriptFileError(QStringLiteral("Cannot save file \"%1\": the text has characters "
-                                             "that its ANSI (GBK) encoding cannot hold.")
-                                  .arg(native(path)));
+        throw ScriptFileError(
+            QStringLiteral("无法保存文件“%1”：文本中有 ANSI（GBK）编码无法表示的字符。")
+                .arg(native(path)));
     QString reason;
     if (!commitFile(path, bytes, {}, &reason))
-        throw ScriptFileError(
-            QStringLiteral("Cannot write file \"%1\". %2").arg(native(path), reason));
+        throw ScriptFileError(QStringLiteral("无法写入文件“%1”：%2").arg(native(path), reason));
 }
 
 QString editorTextFromFile(QStringView fileText)

@@ -4,7 +4,37 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+
 namespace quarvel {
+
+bool isDiskFullError(int errnum)
+{
+#ifdef EDQUOT
+    if (errnum == EDQUOT)
+        return true;
+#endif
+    return errnum == ENOSPC || errnum == EFBIG;
+}
+
+QString fileErrorText(int errnum, const QString& fallback)
+{
+    if (isDiskFullError(errnum))
+        return QStringLiteral("磁盘已满，无法写入");
+    switch (errnum) {
+    case ENOENT:
+        return QStringLiteral("文件或文件夹不存在");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("没有访问权限");
+    case EROFS:
+        return QStringLiteral("磁盘为只读");
+    case EISDIR:
+        return QStringLiteral("这是一个文件夹");
+    default:
+        return fallback;
+    }
+}
 
 namespace {
 
@@ -15,7 +45,7 @@ bool overwriteInPlace(const QString& path, QByteArrayView bytes, QString* reason
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
-        *reason = file.errorString();
+        *reason = fileErrorText(errno, file.errorString());
         return false;
     }
     const QByteArray old = file.readAll();
@@ -23,10 +53,11 @@ bool overwriteInPlace(const QString& path, QByteArrayView bytes, QString* reason
         *reason = file.errorString();
         return false;
     }
+    errno = 0;
     if (file.seek(0) && file.write(bytes.data(), bytes.size()) == bytes.size() &&
         file.resize(bytes.size()))
         return true;
-    *reason = file.errorString();
+    *reason = fileErrorText(errno, file.errorString());
     if (!file.seek(0) || file.write(old) != old.size() || !file.resize(old.size()))
         *reason +=
             QStringLiteral(" (the old content could not be put back: %1)").arg(file.errorString());
@@ -45,7 +76,7 @@ bool commitFile(const QString& path, QByteArrayView bytes, const FileCommitOptio
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         if (existed && QFileInfo(path).isFile())
             return overwriteInPlace(path, bytes, reason);
-        *reason = file.errorString();
+        *reason = fileErrorText(errno, file.errorString());
         return false;
     }
     if (!existed && options.newFilePermissions &&
@@ -54,13 +85,15 @@ bool commitFile(const QString& path, QByteArrayView bytes, const FileCommitOptio
         file.cancelWriting();
         return false;
     }
+    errno = 0;
     if (file.write(bytes.data(), bytes.size()) != bytes.size()) {
-        *reason = file.errorString();
+        *reason = fileErrorText(errno, file.errorString());
         file.cancelWriting();
         return false;
     }
+    errno = 0;
     if (!file.commit()) {
-        *reason = file.errorString();
+        *reason = fileErrorText(errno, file.errorString());
         return false;
     }
     return true;

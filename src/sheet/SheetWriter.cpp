@@ -1,5 +1,6 @@
 #include "SheetWriter.h"
 
+#include "FileCommit.h"
 #include "WorkbookCheck.h"
 
 #include <QDir>
@@ -27,6 +28,7 @@ QString createTemporaryFile(const QString& fileName)
                 .arg(target.absolutePath(), target.fileName())
                 .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
         QFile file(name);
+        errno = 0;
         if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             file.close();
             // The replaced file keeps its permissions, as an overwrite would.
@@ -34,7 +36,7 @@ QString createTemporaryFile(const QString& fileName)
                 QFile::setPermissions(name, QFile::permissions(fileName));
             return name;
         }
-        reason = file.errorString();
+        reason = fileErrorText(errno, file.errorString());
         if (!QFile::exists(name))
             break; // not a name clash: another name won't help
     }
@@ -92,8 +94,12 @@ SheetWriter::~SheetWriter()
 
 void SheetWriter::check(int error) const
 {
-    if (error != LXW_NO_ERROR)
-        fail(QString::fromUtf8(lxw_strerror(lxw_error(error))));
+    if (error == LXW_NO_ERROR)
+        return;
+    // The library's own words ("ZIP_ERRNO") don't tell a full disk; errno still does.
+    const int cause = errno;
+    const QString library = QString::fromUtf8(lxw_strerror(lxw_error(error)));
+    fail(isDiskFullError(cause) ? fileErrorText(cause, library) : library);
 }
 
 void SheetWriter::fail(const QString& reason) const
@@ -110,8 +116,10 @@ void SheetWriter::checkWorkingFile()
     if (!rows)
         return;
     errno = 0;
-    if (std::fflush(rows) != 0 || std::ferror(rows))
-        fail(QString::fromLocal8Bit(std::strerror(errno ? errno : EIO)));
+    if (std::fflush(rows) != 0 || std::ferror(rows)) {
+        const int error = errno ? errno : EIO;
+        fail(fileErrorText(error, QString::fromLocal8Bit(std::strerror(error))));
+    }
 }
 
 void SheetWriter::startRow(int row)
@@ -226,9 +234,10 @@ void SheetWriter::commit()
     std::filesystem::rename(QFileInfo(m_temporaryName).filesystemAbsoluteFilePath(),
                             QFileInfo(m_fileName).filesystemAbsoluteFilePath(), error);
     if (error)
-        throw SheetError(QStringLiteral("无法保存文件“%1”：%2")
-                             .arg(QDir::toNativeSeparators(m_fileName),
-                                  QString::fromLocal8Bit(error.message())));
+        throw SheetError(
+            QStringLiteral("无法保存文件“%1”：%2")
+                .arg(QDir::toNativeSeparators(m_fileName),
+                     fileErrorText(error.value(), QString::fromLocal8Bit(error.message()))));
     m_saved = true;
 }
 
