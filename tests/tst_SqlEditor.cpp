@@ -8,11 +8,14 @@
 #include "SqlStyler.h"
 #include "TestSupport.h"
 
+#include <QDropEvent>
 #include <QListWidget>
 #include <QMenu>
+#include <QMimeData>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <memory>
 
 using namespace quarvel;
@@ -84,6 +87,8 @@ private slots:
     void modifiedAndActiveLineMarks();
     void saveStripsEditorOnlyWhenWritten();
     void loadKeepsEveryByteAndCanBeUndone();
+    void unsavedTextAndErrorLine();
+    void dropsAreCopiesAndAltDragSelectsABlock();
 };
 
 void tst_SqlEditor::settings()
@@ -205,19 +210,29 @@ void tst_SqlEditor::completion_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<bool>("ctrlSpace");
+    QTest::addColumn<int>("down"); // presses of the down key in the list
     QTest::addColumn<bool>("shown");
     QTest::addColumn<QString>("afterEnter");
-    QTest::newRow("ctrl+space completes the word") << "SEL" << true << true << "select";
-    QTest::newRow("ctrl+space on nothing") << "" << true << true << "add";
-    QTest::newRow("after (") << "count(" << false << true << "count(add";
-    QTest::newRow("after .") << "t." << false << true << "t.add";
-    QTest::newRow("not while typing a word") << "sel" << false << false << "sel\r\n";
+    QTest::newRow("ctrl+space completes the word") << "SEL" << true << 0 << true << "select";
+    // Enter takes an entry only when the user moved to it or typed a prefix of it.
+    QTest::newRow("ctrl+space on nothing, Enter is a line break")
+        << "" << true << 0 << true << "\r\n";
+    QTest::newRow("ctrl+space on nothing, moved down") << "" << true << 1 << true << "all";
+    // After "(" and "." the list waits for a prefix that matches.
+    QTest::newRow("after (, Enter is a line break")
+        << "select count(" << false << 0 << false << "select count(\r\n";
+    QTest::newRow("after ( and a prefix") << "count(sel" << false << 0 << true << "count(select";
+    QTest::newRow("after ( and no match") << "count(zq" << false << 0 << false << "count(zq\r\n";
+    QTest::newRow("after .") << "t." << false << 0 << false << "t.\r\n";
+    QTest::newRow("after . and a prefix") << "t.ad" << false << 0 << true << "t.add";
+    QTest::newRow("not while typing a word") << "sel" << false << 0 << false << "sel\r\n";
 }
 
 void tst_SqlEditor::completion()
 {
     QFETCH(QString, typed);
     QFETCH(bool, ctrlSpace);
+    QFETCH(int, down);
     QFETCH(bool, shown);
     QFETCH(QString, afterEnter);
     ShownEditor shownEditor;
@@ -226,6 +241,8 @@ void tst_SqlEditor::completion()
     if (ctrlSpace)
         QTest::keyClick(&editor, Qt::Key_Space, Qt::ControlModifier);
     QCOMPARE(editor.isListActive(), shown);
+    for (int i = 0; i < down; ++i)
+        QTest::keyClick(&editor, Qt::Key_Down);
     if (shown) {
         auto* list = editor.findChild<QListWidget*>();
         QVERIFY(list);
@@ -269,6 +286,15 @@ void tst_SqlEditor::autoCorrect_data()
                                 << "postion ";
     QTest::newRow("inside a word") << "xPostion "
                                    << "xPostion ";
+    // Inside quotes and comments the word is data.
+    QTest::newRow("in a string") << "select 'Postion '"
+                                 << "select 'Postion '";
+    QTest::newRow("in double quotes") << "where a = \"Postion,\""
+                                      << "where a = \"Postion,\"";
+    QTest::newRow("in a comment") << "-- Postion "
+                                  << "-- Postion ";
+    QTest::newRow("after a closed string") << "'x' Postion "
+                                           << "'x' Position ";
 }
 
 void tst_SqlEditor::autoCorrect()
@@ -388,6 +414,75 @@ void tst_SqlEditor::loadKeepsEveryByteAndCanBeUndone()
 
     editor.undo(); // an accidental open or drop is not the end of the typed text
     QCOMPARE(editor.text(), QStringLiteral("typed before"));
+}
+
+void tst_SqlEditor::unsavedTextAndErrorLine()
+{
+    QTemporaryDir dir;
+    SqlEditor editor;
+    QVERIFY(!editor.hasUnsavedText()); // a fresh, empty editor has nothing to lose
+    editor.setText(QStringLiteral("select 1"));
+    QVERIFY(editor.hasUnsavedText());
+    const QString path = dir.filePath(QStringLiteral("a.sql"));
+    editor.saveScript(path);
+    QVERIFY(!editor.hasUnsavedText());
+    editor.append(QStringLiteral(" "));
+    QVERIFY(editor.hasUnsavedText());
+    editor.setText(QStringLiteral("select 1"));
+    QVERIFY(!editor.hasUnsavedText()); // the same text again
+    editor.loadScript(path);
+    QVERIFY(!editor.hasUnsavedText());
+
+    editor.setText(QStringLiteral("a\r\nb\r\nc"));
+    editor.markErrorLine(1);
+    QCOMPARE(editor.errorLine(), 1);
+    QVERIFY(editor.markersAtLine(1) & (1u << SqlEditor::ErrorLineMarker));
+    QVERIFY(editor.markersAtLine(1) & (1u << SqlEditor::ErrorLineGutterMarker));
+    int line = -1, index = -1;
+    editor.getCursorPosition(&line, &index);
+    QCOMPARE(line, 1);
+    editor.insertAt(QStringLiteral("x"), 2, 0); // the next edit takes the mark away
+    QCOMPARE(editor.errorLine(), -1);
+    QCOMPARE(editor.markersAtLine(1) & (1u << SqlEditor::ErrorLineMarker), 0u);
+}
+
+void tst_SqlEditor::dropsAreCopiesAndAltDragSelectsABlock()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("d.sql"));
+    QVERIFY(test::writeAll(path, "select 1;\r\n"));
+    SqlEditor editor;
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton,
+                          Qt::NoModifier);
+    QCoreApplication::sendEvent(editor.viewport(), &enter);
+    QVERIFY(enter.isAccepted());
+    QCOMPARE(enter.dropAction(), Qt::CopyAction);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton,
+                    Qt::NoModifier);
+    drop.setDropAction(Qt::MoveAction);
+    QCoreApplication::sendEvent(editor.viewport(), &drop);
+    QVERIFY(drop.isAccepted());
+    QCOMPARE(drop.dropAction(), Qt::CopyAction);
+
+    // Alt+drag over two lines selects the block between the two points.
+    ShownEditor shown;
+    SqlEditor& target = shown.editor;
+    target.setText(QStringLiteral("abcdef\r\nghijkl\r\nmnopqr"));
+    const auto at = [&target](int line, int index) {
+        const long pos = target.positionFromLineIndex(line, index);
+        return QPoint(int(target.SendScintilla(Sci::SCI_POINTXFROMPOSITION, 0UL, pos)),
+                      int(target.SendScintilla(Sci::SCI_POINTYFROMPOSITION, 0UL, pos)) + 2);
+    };
+    QTest::mousePress(target.viewport(), Qt::LeftButton, Qt::AltModifier, at(0, 1));
+    QTest::mouseMove(target.viewport(), at(1, 3));
+    QMouseEvent move(QEvent::MouseMove, at(1, 3), target.viewport()->mapToGlobal(at(1, 3)),
+                     Qt::NoButton, Qt::LeftButton, Qt::AltModifier);
+    QCoreApplication::sendEvent(target.viewport(), &move);
+    QTest::mouseRelease(target.viewport(), Qt::LeftButton, Qt::AltModifier, at(1, 3));
+    QVERIFY(target.SendScintilla(Sci::SCI_SELECTIONISRECTANGLE) != 0);
+    QCOMPARE(target.selectedText(), QStringLiteral("bc\r\nhi\r\n"));
 }
 
 QTEST_MAIN(tst_SqlEditor)

@@ -5,10 +5,12 @@
 #include "SqlStyler.h"
 
 #include <QContextMenuEvent>
+#include <QCryptographicHash>
 #include <QHash>
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QToolTip>
@@ -33,6 +35,7 @@ const QColor kRightMarginColour(0xE2, 0xE2, 0xE2); // 14869218
 const QColor kGutterFrom(0x7D, 0xA5, 0xE0);        // 14722429
 const QColor kGutterTo(0xCB, 0xE1, 0xFC);          // 16572875
 const QColor kModifiedColour(0xFF, 0xD7, 0x00);
+const QColor kErrorBackground(0xFF, 0xD8, 0xD8);
 
 const QHash<QString, QString>& autoCorrections()
 {
@@ -147,6 +150,39 @@ SqlEditor::SqlEditor(QWidget* parent)
 
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);
+    rememberSavedText();
+}
+
+void SqlEditor::rememberSavedText()
+{
+    m_savedHash = QCryptographicHash::hash(bytesAt(0, length()), QCryptographicHash::Sha1);
+}
+
+bool SqlEditor::hasUnsavedText() const
+{
+    return !IsEditorEmpty() &&
+           QCryptographicHash::hash(bytesAt(0, length()), QCryptographicHash::Sha1) != m_savedHash;
+}
+
+void SqlEditor::markErrorLine(int line)
+{
+    clearErrorLine();
+    if (line < 0 || line >= lines())
+        return;
+    markerAdd(line, ErrorLineMarker);
+    markerAdd(line, ErrorLineGutterMarker);
+    m_errorLine = line;
+    setCursorPosition(line, 0);
+    ensureLineVisible(line);
+}
+
+void SqlEditor::clearErrorLine()
+{
+    if (m_errorLine < 0)
+        return;
+    markerDeleteAll(ErrorLineMarker);
+    markerDeleteAll(ErrorLineGutterMarker);
+    m_errorLine = -1;
 }
 
 void SqlEditor::configureGutter()
@@ -187,6 +223,13 @@ void SqlEditor::configureGutter()
     markerDefine(RightTriangle, ActiveLineMarker);
     setMarkerBackgroundColor(kNavy, ActiveLineMarker);
     setMarkerForegroundColor(kNavy, ActiveLineMarker);
+    // The line an error names: its background, and a red mark where the active line's is.
+    markerDefine(Background, ErrorLineMarker);
+    setMarkerBackgroundColor(kErrorBackground, ErrorLineMarker);
+    markerDefine(Circle, ErrorLineGutterMarker);
+    setMarkerBackgroundColor(Qt::red, ErrorLineGutterMarker);
+    setMarkerForegroundColor(Qt::red, ErrorLineGutterMarker);
+    setMarginMarkerMask(ActiveLineMargin, (1 << ActiveLineMarker) | (1 << ErrorLineGutterMarker));
 }
 
 bool SqlEditor::IsEditorEmpty() const
@@ -210,6 +253,7 @@ void SqlEditor::loadScript(const QString& path)
     markerDeleteAll(ModifiedLineMarker);
     m_encoding = script.encoding;
     moveActiveLineMarker(0);
+    rememberSavedText();
 }
 
 void SqlEditor::saveScript(const QString& path)
@@ -228,12 +272,24 @@ void SqlEditor::saveScript(const QString& path)
         endUndoAction();
     }
     markerDeleteAll(ModifiedLineMarker);
+    rememberSavedText();
+}
+
+bool SqlEditor::completionMatches(long start, long end) const
+{
+    const QString prefix = QString::fromUtf8(bytesAt(start, end));
+    for (const QString& word : SqlStyler::completionWords())
+        if (word.startsWith(prefix, Qt::CaseInsensitive))
+            return true;
+    return false;
 }
 
 void SqlEditor::showCompletion()
 {
     const long pos = SendScintilla(SCI_GETCURRENTPOS);
     const long start = SendScintilla(SCI_WORDSTARTPOSITION, pos, 1L);
+    m_completionFrom = -1;
+    m_listChosen = false;
     SendScintilla(SCI_AUTOCSHOW, uintptr_t(pos - start), completionList().constData());
     for (QListWidget* list : findChildren<QListWidget*>())
         list->setFont(designFont(QStringLiteral("Tahoma"), 11));
@@ -275,11 +331,52 @@ bool SqlEditor::event(QEvent* event)
     return QsciScintilla::event(event);
 }
 
+namespace {
+
+// Alt+drag selects a block, as in the editors of Windows: Scintilla makes a block of a drag with
+// Ctrl here (it takes another key only on GTK), so Alt is handed on as Ctrl.
+QMouseEvent altAsControl(const QMouseEvent& event)
+{
+    Qt::KeyboardModifiers modifiers = event.modifiers();
+    if (modifiers & Qt::AltModifier)
+        modifiers = (modifiers & ~Qt::AltModifier) | Qt::ControlModifier;
+    return QMouseEvent(event.type(), event.position(), event.scenePosition(),
+                       event.globalPosition(), event.button(), event.buttons(), modifiers);
+}
+
+} // namespace
+
+void SqlEditor::mousePressEvent(QMouseEvent* event)
+{
+    QMouseEvent handed = altAsControl(*event);
+    QsciScintilla::mousePressEvent(&handed);
+    event->setAccepted(handed.isAccepted());
+}
+
+void SqlEditor::mouseMoveEvent(QMouseEvent* event)
+{
+    QMouseEvent handed = altAsControl(*event);
+    QsciScintilla::mouseMoveEvent(&handed);
+    event->setAccepted(handed.isAccepted());
+}
+
 void SqlEditor::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Space && event->modifiers() == Qt::ControlModifier) {
         showCompletion();
         return;
+    }
+    if (isListActive()) {
+        const int key = event->key();
+        if (key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp ||
+            key == Qt::Key_PageDown)
+            m_listChosen = true;
+        // Enter and Tab take an entry only when the user moved to it or typed a prefix of it;
+        // otherwise they are what they always are.
+        const bool accepts = key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Tab;
+        const long pos = SendScintilla(SCI_GETCURRENTPOS);
+        if (accepts && !m_listChosen && SendScintilla(SCI_WORDSTARTPOSITION, pos, 1L) == pos)
+            SendScintilla(SCI_AUTOCCANCEL);
     }
     if (event->key() == Qt::Key_Tab && event->modifiers() == Qt::NoModifier && insertSmartTab())
         return;
@@ -292,20 +389,25 @@ void SqlEditor::contextMenuEvent(QContextMenuEvent* event)
     menu->exec(event->globalPos());
 }
 
+// Dropped files are read, never taken: the drop is a copy, so that no drag source deletes them.
 void SqlEditor::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (localFiles(event->mimeData()).isEmpty())
+    if (localFiles(event->mimeData()).isEmpty()) {
         QsciScintilla::dragEnterEvent(event);
-    else
-        event->acceptProposedAction();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 void SqlEditor::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (localFiles(event->mimeData()).isEmpty())
+    if (localFiles(event->mimeData()).isEmpty()) {
         QsciScintilla::dragMoveEvent(event);
-    else
-        event->acceptProposedAction();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 void SqlEditor::dropEvent(QDropEvent* event)
@@ -315,7 +417,8 @@ void SqlEditor::dropEvent(QDropEvent* event)
         QsciScintilla::dropEvent(event);
         return;
     }
-    event->acceptProposedAction();
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
     emit filesDropped(files);
 }
 
@@ -333,7 +436,15 @@ void SqlEditor::onCharAdded(int ch)
     }
     if (ch == '\n') {
         trimLineEnd(int(SendScintilla(SCI_LINEFROMPOSITION, pos)) - 1);
-    } else if (ch == '(' || ch == '.') {
+    }
+    // After "(" and "." the list opens only once a typed prefix matches something.
+    if (ch == '(' || ch == '.') {
+        m_completionFrom = pos;
+    } else if (!isWordChar(char32_t(ch))) {
+        m_completionFrom = -1;
+    } else if (m_completionFrom >= 0 && !isListActive() &&
+               SendScintilla(SCI_WORDSTARTPOSITION, pos, 1L) == m_completionFrom &&
+               completionMatches(m_completionFrom, pos)) {
         showCompletion();
     }
     if (ch == '(') {
@@ -347,7 +458,10 @@ void SqlEditor::onCharAdded(int ch)
 
 void SqlEditor::onModified(int position, int type, int linesAdded)
 {
-    if (!m_markChanges || !(type & (SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT)))
+    if (!(type & (SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT)))
+        return;
+    clearErrorLine();
+    if (!m_markChanges)
         return;
     const int first = int(SendScintilla(SCI_LINEFROMPOSITION, position));
     const int last = first + qMax(0, linesAdded);
@@ -381,6 +495,21 @@ void SqlEditor::autoCorrectBefore(long end)
     const long start = SendScintilla(SCI_WORDSTARTPOSITION, end, 1L);
     if (start >= end)
         return;
+    // Not inside quotes or comments: there the word is data, and changing it would change what
+    // a statement looks for.
+    SendScintilla(SCI_COLOURISE,
+                  SendScintilla(SCI_POSITIONFROMLINE, SendScintilla(SCI_LINEFROMPOSITION, start)),
+                  end);
+    switch (SendScintilla(SCI_GETSTYLEAT, start)) {
+    case SqlDoubleQuote:
+    case SqlSingleQuote:
+    case SqlLineComment:
+    case SqlBraceComment:
+    case SqlCComment:
+        return;
+    default:
+        break;
+    }
     const auto found = autoCorrections().constFind(QString::fromUtf8(bytesAt(start, end)));
     if (found == autoCorrections().constEnd())
         return;

@@ -29,7 +29,9 @@ public:
     enum GutterMarker
     {
         ModifiedLineMarker = 1,
-        ActiveLineMarker = 2
+        ActiveLineMarker = 2,
+        ErrorLineMarker = 3,      // the line's background
+        ErrorLineGutterMarker = 4 // in the gutter
     };
     static constexpr int kCompletionImage = 1;
 
@@ -56,6 +58,16 @@ public:
     // The completion list of the styler's words, positioned on the word before the caret.
     void showCompletion();
 
+    // Whether the text differs from what was last loaded or saved (a single empty line never
+    // counts: there is nothing to lose).
+    bool hasUnsavedText() const;
+
+    // Marks a line as the one an error names (red in the gutter and behind the line) and puts
+    // the caret there; the mark goes at the next edit or clearErrorLine().
+    void markErrorLine(int line);
+    void clearErrorLine();
+    int errorLine() const { return m_errorLine; }
+
     QMenu* createEditorContextMenu(QWidget* parent);
 
 signals:
@@ -63,6 +75,8 @@ signals:
 
 protected:
     bool event(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -81,7 +95,14 @@ private:
     QByteArray bytesAt(long start, long end) const;
 
     SqlStyler* m_styler;
+    void rememberSavedText();
+    bool completionMatches(long start, long end) const;
+
     TextEncoding m_encoding = TextEncoding::Utf8;
+    QByteArray m_savedHash;     // of the text as last loaded or saved
+    long m_completionFrom = -1; // after "(" or ".": the list waits for a matching prefix
+    bool m_listChosen = false;  // the user moved in the open list
+    int m_errorLine = -1;
     QTimer m_hintTimer;
     long m_hintPosition = -1;
     int m_activeLine = -1;
