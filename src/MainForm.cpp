@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QResizeEvent>
 #include <QScopeGuard>
 #include <QScreen>
@@ -280,6 +281,7 @@ void TfrmMain::buildComponents()
 
     mmoScript = new SqlEditor(pnlMain);
     mmoScript->setObjectName(QStringLiteral("mmoScript"));
+    mmoScript->setAccessibleName(QStringLiteral("SQL脚本"));
     topLayout->addWidget(mmoScript, 1);
 
     pnlTop = new QFrame(pnlMain);
@@ -343,6 +345,7 @@ void TfrmMain::buildComponents()
     gridLayout->addWidget(grdResult, 1);
     // Copy as every SQL client does, from the keyboard and the context menu.
     grdResult->setContextMenuPolicy(Qt::ActionsContextMenu);
+    grdResult->setAccessibleName(QStringLiteral("查询结果"));
     const auto gridAction = [this](const QString& name, const QString& caption,
                                    const QKeySequence& keys, std::function<void()> run) {
         auto* action = new QAction(caption, grdResult);
@@ -388,6 +391,7 @@ void TfrmMain::buildComponents()
     mmoResult = new QPlainTextEdit(MsgPage);
     mmoResult->setObjectName(QStringLiteral("mmoResult"));
     mmoResult->setReadOnly(true);
+    mmoResult->setAccessibleName(QStringLiteral("执行结果"));
     mmoResult->setFont(designFont(QStringLiteral("Arial"), 15));
     mmoResult->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     mmoResult->setBackgroundRole(QPalette::Base);
@@ -432,6 +436,13 @@ void TfrmMain::buildActions()
                          QStringLiteral("停止正在执行的SQL语句"), QKeySequence(Qt::Key_Escape),
                          &TfrmMain::actStopExecute);
     actStop->setEnabled(false);
+    // The keys every editor has; the buttons keep their own enabled state.
+    makeAction(QStringLiteral("actSaveScript"), QStringLiteral("保存"), QString(),
+               QKeySequence(Qt::CTRL | Qt::Key_S), &TfrmMain::btnSaveSqlClick);
+    makeAction(QStringLiteral("actOpenScript"), QStringLiteral("打开"), QString(),
+               QKeySequence(Qt::CTRL | Qt::Key_O), &TfrmMain::btnOpenSqlClick);
+    makeAction(QStringLiteral("actSwitchFocus"), QStringLiteral("切换焦点"), QString(),
+               QKeySequence(Qt::Key_F6), &TfrmMain::switchFocus);
     bindButtonToAction(btnRun, actRun);
     bindButtonToAction(btnRunSel, actRunSel);
     connect(btnStop, &QPushButton::clicked, actStop, &QAction::trigger);
@@ -480,6 +491,13 @@ void TfrmMain::showEvent(QShowEvent* event)
 
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
+    // Typed text is not thrown away without a word (a failed save throws, and keeps the window).
+    bool canGo = false;
+    runGuarded(*m_prompts, this, [&] { canGo = confirmScriptCanGo(); });
+    if (!canGo) {
+        event->ignore();
+        return;
+    }
     if (m_exporting) {
         // Asked as the progress window's own button asks; either way the window closes when the
         // export has ended, with its file (Cancel) or without (OK).
@@ -540,18 +558,43 @@ bool TfrmMain::isReadOnlyMode() const
     return lblModal->text() == kReadOnlyCaption;
 }
 
+// The editor line of the first character that `trimControl(raw)` keeps, `raw` starting at
+// editor line `firstLine`: error messages count lines from there.
+static int firstRunLine(const QString& raw, int firstLine)
+{
+    qsizetype leading = 0;
+    while (leading < raw.size() && raw[leading].unicode() <= u' ')
+        ++leading;
+    return firstLine + int(QStringView(raw).first(leading).count(u'\n'));
+}
+
 void TfrmMain::actRunExecute()
 {
-    const QString text = trimControl(mmoScript->wholeText());
+    const QString raw = mmoScript->wholeText();
+    const QString text = trimControl(raw);
+    m_runFirstLine = firstRunLine(raw, 0);
     if (!text.isEmpty())
         RunSql(text);
 }
 
 void TfrmMain::actRunSelExecute()
 {
-    const QString text = trimControl(mmoScript->selectedText());
+    const QString raw = mmoScript->selectedText();
+    const QString text = trimControl(raw);
+    int lineFrom = 0, indexFrom = 0, lineTo = 0, indexTo = 0;
+    mmoScript->getSelection(&lineFrom, &indexFrom, &lineTo, &indexTo);
+    m_runFirstLine = firstRunLine(raw, qMax(0, lineFrom));
     if (!text.isEmpty())
         RunSql(text);
+}
+
+void TfrmMain::markErrorLine(const QString& message)
+{
+    // "... near 'x' at line 3": the line of what was run, counted from its first line.
+    static const QRegularExpression atLine(QStringLiteral("\\bat line (\\d+)"));
+    const QRegularExpressionMatch found = atLine.match(message);
+    if (found.hasMatch())
+        mmoScript->markErrorLine(m_runFirstLine + found.captured(1).toInt() - 1);
 }
 
 void TfrmMain::actModalExecute()
@@ -574,6 +617,15 @@ void TfrmMain::actModalExecute()
 void TfrmMain::actStopExecute()
 {
     Cnt->stop();
+}
+
+void TfrmMain::switchFocus()
+{
+    if (mmoScript->hasFocus())
+        (nbMain->currentWidget() == MsgPage ? static_cast<QWidget*>(mmoResult) : grdResult)
+            ->setFocus();
+    else
+        mmoScript->setFocus();
 }
 
 void TfrmMain::btnExportFileClick()
@@ -656,6 +708,7 @@ void TfrmMain::OpenQuery(db::Query* query, const QString& text)
 
 void TfrmMain::startRun(session::RunKind kind, const QString& sql)
 {
+    mmoScript->clearErrorLine();
     // Nothing can be queued behind the run or change under it; each gets its own state back.
     m_runLock = std::make_unique<DisabledWhile>(actRun, actRunSel, actModal, btnRun, btnRunSel,
                                                 btnOpenSql, btnSaveSql, btnExportFile);
@@ -800,6 +853,7 @@ void TfrmMain::showError(const QString& message)
 {
     setResultColour(Qt::red);
     mmoResult->setPlainText(message);
+    markErrorLine(message);
 }
 
 void TfrmMain::setResultColour(const QColor& colour)
@@ -824,8 +878,22 @@ void TfrmMain::mmoScriptChange()
 
 void TfrmMain::mmoScriptFilesDropped(const QStringList& paths)
 {
+    if (!confirmScriptCanGo())
+        return;
     for (const QString& path : paths)
         mmoScript->loadScript(path);
+}
+
+bool TfrmMain::confirmScriptCanGo()
+{
+    if (!mmoScript->hasUnsavedText())
+        return true;
+    const auto answer = m_prompts->message(
+        this, QMessageBox::Question, appTitle(), QStringLiteral("脚本已修改，是否保存？"),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+    if (answer == QMessageBox::Save)
+        return saveScriptAs();
+    return answer != QMessageBox::Cancel;
 }
 
 namespace {
@@ -836,6 +904,8 @@ const QString kScriptFilter = QStringLiteral("脚本文件(*.sql)|*.sql");
 
 void TfrmMain::btnOpenSqlClick()
 {
+    if (!confirmScriptCanGo())
+        return;
     const QString path = m_prompts->openFileName(
         this, {QStringLiteral("打开SQL脚本文件"), kScriptFilter, {}, false, m_lastFolder});
     if (path.isEmpty())
@@ -846,15 +916,21 @@ void TfrmMain::btnOpenSqlClick()
 
 void TfrmMain::btnSaveSqlClick()
 {
+    saveScriptAs();
+}
+
+bool TfrmMain::saveScriptAs()
+{
     if (mmoScript->IsEditorEmpty())
-        return;
+        return true;
     const FileDialogOptions options{QStringLiteral("脚本文件另存为..."), kScriptFilter,
                                     QStringLiteral(".sql"), true, m_lastFolder};
     const QString path = m_prompts->saveFileName(this, options);
     if (path.isEmpty())
-        return;
+        return false;
     rememberFolder(path);
     mmoScript->saveScript(withDefaultExtension(path, options.defaultExtension));
+    return true;
 }
 
 } // namespace quarvel

@@ -87,6 +87,7 @@ public slots:
     void actRunSelExecute();
     void actModalExecute();
     void actStopExecute();
+    void switchFocus();
     void btnExportFileClick();
 
 protected:
@@ -120,6 +121,11 @@ private:
     void mmoScriptFilesDropped(const QStringList& paths);
     void btnOpenSqlClick();
     void btnSaveSqlClick();
+    // Asks to save a text that differs from its file; false when the user cancels (or the save
+    // dialog is cancelled).
+    bool confirmScriptCanGo();
+    bool saveScriptAs();
+    void markErrorLine(const QString& message);
 
     QString m_baseFolder;
     std::unique_ptr<Prompts> m_ownPrompts;
@@ -162,8 +168,10 @@ private:
     std::unique_ptr<DisabledWhile> m_runLock;
     bool m_columnsFitted = false; // to the first rows of the result arriving
     bool m_exporting = false;
-    QString m_connectFailure;        // why the connection at start failed
-    QString m_lastFolder;            // of the file last opened, saved or exported to
+    QString m_connectFailure; // why the connection at start failed
+    QString m_lastFolder;
+    int m_runFirstLine = 0; // the editor line the running text starts at            // of the file
+                            // last opened, saved or exported to
     bool m_closeAfterExport = false; // the window was closed during an export
 };
 

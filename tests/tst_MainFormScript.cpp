@@ -25,6 +25,7 @@ using test::writeAll;
 namespace {
 
 const QString kFilter = QStringLiteral("脚本文件(*.sql)|*.sql");
+const QString kSaveQuestion = QStringLiteral("脚本已修改，是否保存？");
 
 struct Window
 {
@@ -80,6 +81,9 @@ private slots:
     void openReplacesText();
     void cancelledDialogsChangeNothing();
     void dialogsStartInTheLastFolder();
+    void keysOpenAndSave();
+    void unsavedTextIsAskedFor_data();
+    void unsavedTextIsAskedFor();
     void filtersShowTheirPatternsOnce_data();
     void filtersShowTheirPatternsOnce();
     void saveAsksAndWritesCrLfLines();
@@ -115,7 +119,10 @@ void tst_MainFormScript::openReplacesText()
     w.editor()->setText(QStringLiteral("old text"));
     QVERIFY(writeAll(w.path("a.sql"), "select\t1;\nselect 2;\n"));
     w.prompts.fileAnswers << w.path("a.sql");
+    w.prompts.messageAnswers << QMessageBox::Discard; // the typed text may go
     w.button("btnOpenSql")->click();
+    QCOMPARE(w.prompts.messages.size(), 1);
+    QCOMPARE(w.prompts.messages.takeFirst().text, kSaveQuestion);
 
     QCOMPARE(w.prompts.dialogs.size(), 1);
     const FakePrompts::Dialog& dialog = w.prompts.dialogs.first();
@@ -150,6 +157,74 @@ void tst_MainFormScript::dialogsStartInTheLastFolder()
     QCOMPARE(w.prompts.dialogs[0].options.folder, QString()); // the first: the dialog's choice
     QCOMPARE(w.prompts.dialogs[1].options.folder,
              QFileInfo(w.path("scripts/a.sql")).absolutePath());
+}
+
+void tst_MainFormScript::keysOpenAndSave()
+{
+    Window w;
+    QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+    w.editor()->setText(QStringLiteral("select 1"));
+    w.editor()->setFocus();
+    w.prompts.fileAnswers << w.path("k.sql");
+    QTest::keyClick(w.editor(), Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(readAll(w.path("k.sql")), QByteArray("select 1\r\n"));
+    QTest::keyClick(w.editor(), Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(w.prompts.dialogs.size(), 2);
+    QVERIFY(w.prompts.dialogs[0].save);
+    QVERIFY(!w.prompts.dialogs[1].save);
+    QVERIFY(w.prompts.messages.isEmpty()); // saved: nothing to ask
+}
+
+void tst_MainFormScript::unsavedTextIsAskedFor_data()
+{
+    QTest::addColumn<QString>("way"); // "close" or "open"
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("saveDialogCancelled");
+    QTest::addColumn<bool>("goesOn"); // the window closes, or the file is loaded
+    for (const char* way : {"close", "open"}) {
+        const QByteArray w(way);
+        QTest::newRow(w + ", save")
+            << QString::fromLatin1(way) << int(QMessageBox::Save) << false << true;
+        QTest::newRow(w + ", save, dialog cancelled")
+            << QString::fromLatin1(way) << int(QMessageBox::Save) << true << false;
+        QTest::newRow(w + ", don't save")
+            << QString::fromLatin1(way) << int(QMessageBox::Discard) << false << true;
+        QTest::newRow(w + ", cancel")
+            << QString::fromLatin1(way) << int(QMessageBox::Cancel) << false << false;
+    }
+}
+
+void tst_MainFormScript::unsavedTextIsAskedFor()
+{
+    QFETCH(QString, way);
+    QFETCH(int, answer);
+    QFETCH(bool, saveDialogCancelled);
+    QFETCH(bool, goesOn);
+    Window w;
+    QVERIFY(writeAll(w.path("other.sql"), "select 2;\r\n"));
+    const QString typed = QStringLiteral("select 'typed'");
+    w.editor()->setText(typed);
+    w.prompts.messageAnswers << QMessageBox::StandardButton(answer);
+    if (answer == QMessageBox::Save)
+        w.prompts.fileAnswers << (saveDialogCancelled ? QString() : w.path("typed.sql"));
+    if (way == "open")
+        w.prompts.fileAnswers << w.path("other.sql");
+    if (way == "close")
+        w.form->close();
+    else
+        w.button("btnOpenSql")->click();
+
+    QCOMPARE(w.prompts.messages.size(), 1);
+    const FakePrompts::Message& asked = w.prompts.messages.first();
+    QCOMPARE(asked.text, kSaveQuestion);
+    QCOMPARE(asked.caption, QStringLiteral("岚拓数据库执行工具"));
+    QCOMPARE(asked.buttons, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+    QCOMPARE(QFileInfo::exists(w.path("typed.sql")),
+             answer == QMessageBox::Save && !saveDialogCancelled);
+    if (way == "close")
+        QCOMPARE(w.form->isVisible(), !goesOn);
+    else
+        QCOMPARE(w.editor()->text(), goesOn ? QStringLiteral("select 2;") : typed);
 }
 
 void tst_MainFormScript::filtersShowTheirPatternsOnce_data()
@@ -294,9 +369,13 @@ void tst_MainFormScript::failedOpenKeepsText()
     w.editor()->setText(text);
     QVERIFY(writeAll(w.path("binary.sql"), QByteArray("select \xFF\xFE\x00 1", 12)));
     w.prompts.fileAnswers << w.path("binary.sql") << w.path("missing.sql");
+    w.prompts.messageAnswers << QMessageBox::Discard << QMessageBox::Ok << QMessageBox::Discard;
     w.button("btnOpenSql")->click();
     w.button("btnOpenSql")->click();
-    QCOMPARE(w.prompts.messages.size(), 2);
+    // Each open asks first about the typed text; the errors follow.
+    QCOMPARE(w.prompts.messages.size(), 4);
+    QCOMPARE(w.prompts.messages.takeAt(2).text, kSaveQuestion);
+    QCOMPARE(w.prompts.messages.takeAt(0).text, kSaveQuestion);
     QVERIFY(w.prompts.messages[0].text.contains(QStringLiteral("binary.sql")));
     QVERIFY(w.prompts.messages[1].text.contains(QStringLiteral("missing.sql")));
     QVERIFY2(w.prompts.messages[0].text.startsWith(QStringLiteral("无法打开文件")),

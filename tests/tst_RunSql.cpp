@@ -4,6 +4,7 @@
 
 #include "Connection.h"
 #include "MainWindowFixture.h"
+#include "SqlEditor.h"
 #include "Statement.h"
 #include "TestSupport.h"
 
@@ -111,6 +112,9 @@ private slots:
     void reconnectIsNeverSilent_data();
     void reconnectIsNeverSilent();
     void openTransactionKeepsWritableMode();
+    void errorLineIsMarked_data();
+    void errorLineIsMarked();
+    void f6MovesTheFocus();
 
 private:
     int rowsInTable();
@@ -635,6 +639,63 @@ void tst_RunSql::commandRowsAreShown()
     QVERIFY2(kQueryStatus.match(r.status()).hasMatch(), qPrintable(r.status()));
     QVERIFY(r.exportShown());
     QVERIFY(r.prompts.messages.isEmpty());
+}
+
+void tst_RunSql::errorLineIsMarked_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("selection"); // run lines 5 to the end as the selection
+    QTest::addColumn<int>("marked");     // editor line, 0-based; -1: none
+    // The server counts from the first line of what it got: after the trimmed blank lines.
+    QTest::newRow("whole text after blank lines") << "\r\n\r\nselect 1,\r\n  from runs\r\n"
+                                                  << false << 3;
+    QTest::newRow("selection from line 5")
+        << "select 1;\r\n-- 2\r\n-- 3\r\n-- 4\r\nselect 1,\r\n  from\r\n  runs" << true << 5;
+    QTest::newRow("an error without a line") << "select * from nowhere" << false << -1;
+}
+
+void tst_RunSql::errorLineIsMarked()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, selection);
+    QFETCH(int, marked);
+    Runner r(m_folder.path());
+    auto* editor = r.child<SqlEditor>(QStringLiteral("mmoScript"));
+    editor->setText(text);
+    if (selection) {
+        editor->setSelection(4, 0, editor->lines() - 1, 6);
+        r.trigger("actRunSel");
+    } else {
+        r.trigger("actRun");
+    }
+    QCOMPARE(r.messageColour(), QColor(Qt::red));
+    QCOMPARE(editor->errorLine(), marked);
+    if (marked >= 0) {
+        int line = -1, index = -1;
+        editor->getCursorPosition(&line, &index);
+        QCOMPARE(line, marked);
+        // Gone at the next run.
+        editor->setText(QStringLiteral("select 1"));
+        r.trigger("actRun");
+        QCOMPARE(editor->errorLine(), -1);
+    }
+}
+
+void tst_RunSql::f6MovesTheFocus()
+{
+    Runner r(m_folder.path());
+    QVERIFY(QTest::qWaitForWindowActive(r.form.get()));
+    r.editor()->setFocus();
+    QTest::keyClick(r.editor(), Qt::Key_F6);
+    QTRY_VERIFY(r.child<QTableView>(QStringLiteral("grdResult"))->hasFocus());
+    QTest::keyClick(r.child<QTableView>(QStringLiteral("grdResult")), Qt::Key_F6);
+    QTRY_VERIFY(r.editor()->hasFocus());
+    r.run(QStringLiteral("do 1")); // the message page shows
+    r.editor()->setFocus();
+    QTest::keyClick(r.editor(), Qt::Key_F6);
+    QTRY_VERIFY(r.message()->hasFocus());
+    QCOMPARE(r.editor()->accessibleName(), QStringLiteral("SQL脚本"));
+    QCOMPARE(r.message()->accessibleName(), QStringLiteral("执行结果"));
 }
 
 QTEST_MAIN(tst_RunSql)

@@ -1,6 +1,9 @@
 #include "Prompts.h"
 
+#include <QAbstractButton>
 #include <QFileDialog>
+
+#include <utility>
 
 namespace quarvel {
 
@@ -23,6 +26,12 @@ QMessageBox::StandardButton WidgetPrompts::message(QWidget* parent, QMessageBox:
                                                    QMessageBox::StandardButtons buttons)
 {
     QMessageBox box(icon, caption, text, buttons, parent);
+    // The program's own words for the save question's buttons, whatever Qt's translation says.
+    for (const auto& [button, label] :
+         {std::pair{QMessageBox::Save, "保存"}, std::pair{QMessageBox::Discard, "不保存"},
+          std::pair{QMessageBox::Cancel, "取消"}})
+        if (QAbstractButton* shown = box.button(button))
+            shown->setText(QString::fromUtf8(label));
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
