@@ -4,6 +4,7 @@
 #include "ConnectionSettings.h"
 #include "ErrorReport.h"
 #include "ExcelUtilObj.h"
+#include "FindBar.h"
 #include "Fonts.h"
 #include "IniFile.h"
 #include "ResultModel.h"
@@ -21,6 +22,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -279,10 +281,18 @@ void TfrmMain::buildComponents()
     topLayout->setContentsMargins(2, 2, 2, 2);
     topLayout->setSpacing(0);
 
-    mmoScript = new SqlEditor(pnlMain);
+    // The editor, and under it the find bar, hidden at rest.
+    auto* editorColumn = new QWidget(pnlMain);
+    auto* editorLayout = new QVBoxLayout(editorColumn);
+    editorLayout->setContentsMargins(0, 0, 0, 0);
+    editorLayout->setSpacing(0);
+    mmoScript = new SqlEditor(editorColumn);
     mmoScript->setObjectName(QStringLiteral("mmoScript"));
     mmoScript->setAccessibleName(QStringLiteral("SQL脚本"));
-    topLayout->addWidget(mmoScript, 1);
+    editorLayout->addWidget(mmoScript, 1);
+    barFind = new FindBar(*mmoScript, editorColumn);
+    editorLayout->addWidget(barFind);
+    topLayout->addWidget(editorColumn, 1);
 
     pnlTop = new QFrame(pnlMain);
     pnlTop->setObjectName(QStringLiteral("pnlTop"));
@@ -443,6 +453,16 @@ void TfrmMain::buildActions()
                QKeySequence(Qt::CTRL | Qt::Key_O), &TfrmMain::btnOpenSqlClick);
     makeAction(QStringLiteral("actSwitchFocus"), QStringLiteral("切换焦点"), QString(),
                QKeySequence(Qt::Key_F6), &TfrmMain::switchFocus);
+    makeAction(QStringLiteral("actFind"), QStringLiteral("查找"), QString(),
+               QKeySequence(Qt::CTRL | Qt::Key_F), &TfrmMain::openFind);
+    makeAction(QStringLiteral("actReplace"), QStringLiteral("替换"), QString(),
+               QKeySequence(Qt::CTRL | Qt::Key_H), &TfrmMain::openReplace);
+    makeAction(QStringLiteral("actFindNext"), QStringLiteral("查找下一个"), QString(),
+               QKeySequence(Qt::Key_F3), &TfrmMain::findNext);
+    makeAction(QStringLiteral("actFindPrevious"), QStringLiteral("查找上一个"), QString(),
+               QKeySequence(Qt::SHIFT | Qt::Key_F3), &TfrmMain::findPrevious);
+    makeAction(QStringLiteral("actGoToLine"), QStringLiteral("转到行"), QString(),
+               QKeySequence(Qt::CTRL | Qt::Key_G), &TfrmMain::goToLine);
     bindButtonToAction(btnRun, actRun);
     bindButtonToAction(btnRunSel, actRunSel);
     connect(btnStop, &QPushButton::clicked, actStop, &QAction::trigger);
@@ -617,6 +637,44 @@ void TfrmMain::actModalExecute()
 void TfrmMain::actStopExecute()
 {
     Cnt->stop();
+}
+
+void TfrmMain::openFind()
+{
+    barFind->open(false);
+}
+
+void TfrmMain::openReplace()
+{
+    barFind->open(true);
+}
+
+void TfrmMain::findNext()
+{
+    if (barFind->findField()->text().isEmpty())
+        barFind->open(false);
+    else
+        barFind->findNext();
+}
+
+void TfrmMain::findPrevious()
+{
+    if (barFind->findField()->text().isEmpty())
+        barFind->open(false);
+    else
+        barFind->findPrevious();
+}
+
+void TfrmMain::goToLine()
+{
+    int line = 0, index = 0;
+    mmoScript->getCursorPosition(&line, &index);
+    const int chosen = m_prompts->lineNumber(this, line + 1, mmoScript->lines());
+    if (chosen <= 0)
+        return;
+    mmoScript->setCursorPosition(chosen - 1, 0);
+    mmoScript->ensureLineVisible(chosen - 1);
+    mmoScript->setFocus();
 }
 
 void TfrmMain::switchFocus()

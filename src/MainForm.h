@@ -23,6 +23,7 @@ class QToolButton;
 namespace quarvel {
 
 class SqlEditor;
+class FindBar;
 class ResultModel;
 class NumLockPane;
 class ClockPane;
@@ -88,6 +89,11 @@ public slots:
     void actModalExecute();
     void actStopExecute();
     void switchFocus();
+    void openFind();
+    void openReplace();
+    void findNext();
+    void findPrevious();
+    void goToLine();
     void btnExportFileClick();
 
 protected:
@@ -145,6 +151,7 @@ private:
     QPushButton* btnStop = nullptr; // shown only while a statement runs
     QLabel* lblModal = nullptr;
     SqlEditor* mmoScript = nullptr;
+    FindBar* barFind = nullptr; // under the editor, hidden at rest
     QStackedWidget* nbMain = nullptr;
     QWidget* GridPage = nullptr;
     QWidget* MsgPage = nullptr;

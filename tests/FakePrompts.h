@@ -49,6 +49,15 @@ public:
         dialogs.append({true, options});
         return fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue();
     }
+
+    // Each asked line as (current, last); answered from lineAnswers (cancel by default).
+    QList<QPair<int, int>> lineQuestions;
+    QQueue<int> lineAnswers;
+    int lineNumber(QWidget*, int current, int last) override
+    {
+        lineQuestions.append({current, last});
+        return lineAnswers.isEmpty() ? 0 : lineAnswers.dequeue();
+    }
 };
 
 } // namespace quarvel::test

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QFileDialog>
+#include <QInputDialog>
 
 #include <utility>
 
@@ -67,6 +68,15 @@ QString WidgetPrompts::openFileName(QWidget* parent, const FileDialogOptions& op
 QString WidgetPrompts::saveFileName(QWidget* parent, const FileDialogOptions& options)
 {
     return runFileDialog(parent, options, QFileDialog::AcceptSave);
+}
+
+int WidgetPrompts::lineNumber(QWidget* parent, int current, int last)
+{
+    bool ok = false;
+    const int line = QInputDialog::getInt(parent, QStringLiteral("转到行"),
+                                          QStringLiteral("行号（1 - %1）：").arg(last), current, 1,
+                                          last, 1, &ok);
+    return ok ? line : 0;
 }
 
 } // namespace quarvel

@@ -34,6 +34,9 @@ public:
     // The chosen file name, or an empty string when the user cancels.
     virtual QString openFileName(QWidget* parent, const FileDialogOptions& options) = 0;
     virtual QString saveFileName(QWidget* parent, const FileDialogOptions& options) = 0;
+
+    // A line number from 1 to `last`, starting at `current`; 0 when the user cancels.
+    virtual int lineNumber(QWidget* parent, int current, int last) = 0;
 };
 
 // The real dialogs.
@@ -45,6 +48,7 @@ public:
                                         QMessageBox::StandardButtons buttons) override;
     QString openFileName(QWidget* parent, const FileDialogOptions& options) override;
     QString saveFileName(QWidget* parent, const FileDialogOptions& options) override;
+    int lineNumber(QWidget* parent, int current, int last) override;
 };
 
 // "Script files(*.sql)|*.sql|All|*.*" -> "Script files(*.sql);;All (*.*)", the form Qt's dialogs
