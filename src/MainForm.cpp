@@ -219,6 +219,10 @@ TfrmMain::TfrmMain(const QString& baseFolder, QWidget* parent)
     connect(Cnt, &session::Session::finished, this, [this](const session::Outcome& outcome) {
         runGuarded(*m_prompts, this, [&] { CntFinished(outcome); });
     });
+    // Completion offers the database's own names, read in the background.
+    connect(Cnt, &session::Session::schemaRead, this, [this](const session::SchemaNames& names) {
+        mmoScript->setSchema(names.tables, names.columns);
+    });
     // A query's rows show while they arrive.
     connect(Cnt, &session::Session::resultStarted, this,
             [this](const std::shared_ptr<const db::ResultSet>& result) {
@@ -562,6 +566,7 @@ bool TfrmMain::ConnectDatabase()
         m_connectFailure.clear();
         Cnt->open({settings.database, settings.server, settings.port, settings.user,
                    settings.password, settings.verifyServerCert, settings.caFile});
+        Cnt->readSchema();
         return true;
     } catch (const std::exception& e) {
         // The reason is not shown here; a run attempt tells the user the database is missing,
@@ -766,6 +771,7 @@ void TfrmMain::OpenQuery(db::Query* query, const QString& text)
 
 void TfrmMain::startRun(session::RunKind kind, const QString& sql)
 {
+    m_runText = sql;
     mmoScript->clearErrorLine();
     // Nothing can be queued behind the run or change under it; each gets its own state back.
     m_runLock = std::make_unique<DisabledWhile>(actRun, actRunSel, actModal, btnRun, btnRunSel,
@@ -777,6 +783,12 @@ void TfrmMain::startRun(session::RunKind kind, const QString& sql)
 
 void TfrmMain::CntFinished(const session::Outcome& outcome)
 {
+    // A statement that may have changed the tables: read their names again.
+    static const QRegularExpression changesSchema(
+        QStringLiteral("\\b(create|alter|drop|rename)\\b"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (outcome.ok && m_runText.contains(changesSchema))
+        Cnt->readSchema();
     m_runLock.reset();
     actStop->setEnabled(false);
     btnStop->hide();

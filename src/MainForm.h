@@ -177,8 +177,9 @@ private:
     bool m_exporting = false;
     QString m_connectFailure; // why the connection at start failed
     QString m_lastFolder;
-    int m_runFirstLine = 0; // the editor line the running text starts at            // of the file
-                            // last opened, saved or exported to
+    int m_runFirstLine = 0;          // the editor line the running text starts at
+    QString m_runText;               // what runs, as sent            // of the file
+                                     // last opened, saved or exported to
     bool m_closeAfterExport = false; // the window was closed during an export
 };
 

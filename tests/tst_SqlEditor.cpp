@@ -218,6 +218,8 @@ void tst_SqlEditor::completion_data()
     QTest::newRow("ctrl+space on nothing, Enter is a line break")
         << "" << true << 0 << true << "\r\n";
     QTest::newRow("ctrl+space on nothing, moved down") << "" << true << 1 << true << "all";
+    QTest::newRow("ctrl+space on a word nothing starts with")
+        << "zqx" << true << 0 << false << "zqx\r\n";
     // After "(" and "." the list waits for a prefix that matches.
     QTest::newRow("after (, Enter is a line break")
         << "select count(" << false << 0 << false << "select count(\r\n";

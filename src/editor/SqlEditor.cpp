@@ -6,14 +6,17 @@
 
 #include <QContextMenuEvent>
 #include <QCryptographicHash>
+#include <QGuiApplication>
 #include <QHash>
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QScopedValueRollback>
 #include <QToolTip>
+#include <algorithm>
 #include <memory>
 
 namespace quarvel {
@@ -65,17 +68,18 @@ QPixmap completionImage()
     return pixmap;
 }
 
-const QByteArray& completionList()
+// Entries of a completion list, separated by line breaks (a name may hold a blank).
+constexpr char kListSeparator = '\n';
+
+QByteArray completionEntries(const QStringList& words, bool withImage)
 {
-    static const QByteArray list = [] {
-        QByteArray bytes;
-        const QByteArray image = '?' + QByteArray::number(SqlEditor::kCompletionImage);
-        for (const QString& word : SqlStyler::completionWords())
-            bytes += word.toUtf8() + image + ' ';
-        bytes.chop(1);
-        return bytes;
-    }();
-    return list;
+    QByteArray bytes;
+    const QByteArray image =
+        withImage ? '?' + QByteArray::number(SqlEditor::kCompletionImage) : QByteArray();
+    for (const QString& word : words)
+        bytes += word.toUtf8() + image + kListSeparator;
+    bytes.chop(1);
+    return bytes;
 }
 
 QStringList localFiles(const QMimeData* mime)
@@ -129,6 +133,8 @@ SqlEditor::SqlEditor(QWidget* parent)
     setAutoCompletionSource(AcsNone);
     SendScintilla(SCI_AUTOCSETORDER, SC_ORDER_CUSTOM);
     SendScintilla(SCI_AUTOCSETIGNORECASE, 1);
+    SendScintilla(SCI_AUTOCSETSEPARATOR, long(kListSeparator));
+    m_completionList = completionEntries(SqlStyler::completionWords(), true);
     registerImage(kCompletionImage, completionImage());
 
     setCallTipsStyle(CallTipsNone);
@@ -275,24 +281,123 @@ void SqlEditor::saveScript(const QString& path)
     rememberSavedText();
 }
 
+void SqlEditor::setSchema(QStringList tables, QHash<QString, QStringList> columnsByTable)
+{
+    m_tables = std::move(tables);
+    m_columns = std::move(columnsByTable);
+    m_tablesByPrefix.clear();
+    m_tablesByPrefix.reserve(size_t(m_tables.size()));
+    for (const QString& table : std::as_const(m_tables))
+        m_tablesByPrefix.emplace_back(table.toLower(), table);
+    std::sort(m_tablesByPrefix.begin(), m_tablesByPrefix.end());
+    m_completionList = listFor(QString());
+}
+
+// Tables are many (thousands in some databases): looked up by prefix in a sorted list, so that
+// typing costs the same whatever their number.
+int SqlEditor::tablesStartingWith(const QString& prefix) const
+{
+    const QString lower = prefix.toLower();
+    const auto first = std::lower_bound(m_tablesByPrefix.begin(), m_tablesByPrefix.end(),
+                                        std::pair{lower, QString()});
+    const auto last = std::lower_bound(first, m_tablesByPrefix.end(),
+                                       std::pair{lower + QChar(0xFFFF), QString()});
+    return int(last - first);
+}
+
+QByteArray SqlEditor::listFor(const QString& prefix) const
+{
+    QStringList words;
+    for (const QString& word : SqlStyler::completionWords())
+        if (prefix.isEmpty() || word.startsWith(prefix, Qt::CaseInsensitive))
+            words << word;
+    QByteArray list = completionEntries(words, true);
+    const QString lower = prefix.toLower();
+    QStringList tables;
+    for (auto it = std::lower_bound(m_tablesByPrefix.begin(), m_tablesByPrefix.end(),
+                                    std::pair{lower, QString()});
+         it != m_tablesByPrefix.end() && it->first.startsWith(lower); ++it)
+        tables << it->second;
+    if (!tables.isEmpty())
+        list += (list.isEmpty() ? QByteArray() : QByteArray(1, kListSeparator)) +
+                completionEntries(tables, false);
+    return list;
+}
+
 bool SqlEditor::completionMatches(long start, long end) const
 {
     const QString prefix = QString::fromUtf8(bytesAt(start, end));
+    // A list that opens by itself stays short: with hundreds of tables behind a letter it waits
+    // for the next one (Ctrl+Space shows them all).
+    const int tables = tablesStartingWith(prefix);
+    if (tables > kAutoListTables)
+        return false;
+    if (tables > 0)
+        return true;
     for (const QString& word : SqlStyler::completionWords())
         if (word.startsWith(prefix, Qt::CaseInsensitive))
             return true;
     return false;
 }
 
+QStringList SqlEditor::columnsBefore(long dot) const
+{
+    if (m_columns.isEmpty())
+        return {};
+    const long start = SendScintilla(SCI_WORDSTARTPOSITION, dot, 1L);
+    const QString word = QString::fromUtf8(bytesAt(start, dot)).toLower();
+    if (word.isEmpty())
+        return {};
+    if (const auto table = m_columns.constFind(word); table != m_columns.constEnd())
+        return *table;
+    // An alias: "from orders o", "join customers as c", near the caret.
+    constexpr long kAround = 20000;
+    const long from = qMax(0L, dot - kAround);
+    const QString nearby = QString::fromUtf8(bytesAt(from, qMin(long(length()), dot + kAround)));
+    static const QRegularExpression named(
+        QStringLiteral("\\b(?:from|join|update|into)\\s+`?([\\w$]+)`?\\s+(?:as\\s+)?`?([\\w$]+)`?"),
+        QRegularExpression::CaseInsensitiveOption);
+    for (auto it = named.globalMatch(nearby); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        if (match.captured(2).compare(word, Qt::CaseInsensitive) == 0)
+            return m_columns.value(match.captured(1).toLower());
+    }
+    return {};
+}
+
+void SqlEditor::showList(long prefixLength, const QByteArray& list)
+{
+    m_completionFrom = -1;
+    m_listChosen = false;
+    if (list.isEmpty())
+        return; // nothing starts so
+    // QScintilla places the list on the screen under the caret and crashes when there is none
+    // (a window moved partly off the screen): no list then.
+    const long pos = SendScintilla(SCI_GETCURRENTPOS);
+    const QPoint caret(int(SendScintilla(SCI_POINTXFROMPOSITION, 0UL, pos)),
+                       int(SendScintilla(SCI_POINTYFROMPOSITION, 0UL, pos)));
+    if (!QGuiApplication::screenAt(viewport()->mapToGlobal(caret)))
+        return;
+    SendScintilla(SCI_AUTOCSHOW, uintptr_t(prefixLength), list.constData());
+    for (QListWidget* widget : findChildren<QListWidget*>())
+        widget->setFont(designFont(QStringLiteral("Tahoma"), 11));
+}
+
 void SqlEditor::showCompletion()
 {
     const long pos = SendScintilla(SCI_GETCURRENTPOS);
     const long start = SendScintilla(SCI_WORDSTARTPOSITION, pos, 1L);
-    m_completionFrom = -1;
-    m_listChosen = false;
-    SendScintilla(SCI_AUTOCSHOW, uintptr_t(pos - start), completionList().constData());
-    for (QListWidget* list : findChildren<QListWidget*>())
-        list->setFont(designFont(QStringLiteral("Tahoma"), 11));
+    // After "table." the table's columns.
+    if (start > 0 && SendScintilla(SCI_GETCHARAT, start - 1) == '.') {
+        const QStringList columns = columnsBefore(start - 1);
+        if (!columns.isEmpty()) {
+            showList(pos - start, completionEntries(columns, false));
+            return;
+        }
+    }
+    // Only what starts with the word typed so far: the list stays short however many tables.
+    showList(pos - start,
+             start == pos ? m_completionList : listFor(QString::fromUtf8(bytesAt(start, pos))));
 }
 
 QMenu* SqlEditor::createEditorContextMenu(QWidget* parent)
@@ -437,8 +542,11 @@ void SqlEditor::onCharAdded(int ch)
     if (ch == '\n') {
         trimLineEnd(int(SendScintilla(SCI_LINEFROMPOSITION, pos)) - 1);
     }
-    // After "(" and "." the list opens only once a typed prefix matches something.
-    if (ch == '(' || ch == '.') {
+    // After "(" and "." the list opens only once a typed prefix matches something; after
+    // "table." at once with the table's columns.
+    if (ch == '.' && !columnsBefore(pos - 1).isEmpty()) {
+        showCompletion();
+    } else if (ch == '(' || ch == '.') {
         m_completionFrom = pos;
     } else if (!isWordChar(char32_t(ch))) {
         m_completionFrom = -1;

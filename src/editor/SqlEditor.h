@@ -4,7 +4,12 @@
 
 #include <Qsci/qsciscintilla.h>
 
+#include <QHash>
+#include <QStringList>
 #include <QTimer>
+
+#include <utility>
+#include <vector>
 
 class QMenu;
 
@@ -34,6 +39,8 @@ public:
         ErrorLineGutterMarker = 4 // in the gutter
     };
     static constexpr int kCompletionImage = 1;
+    // The most tables a list that opens by itself may offer.
+    static constexpr int kAutoListTables = 300;
 
     explicit SqlEditor(QWidget* parent = nullptr);
 
@@ -57,6 +64,10 @@ public:
 
     // The completion list of the styler's words, positioned on the word before the caret.
     void showCompletion();
+
+    // The connected database's tables and, by table name in lower case, their columns: offered
+    // by the completion list after the styler's words, and after "table." or "alias.".
+    void setSchema(QStringList tables, QHash<QString, QStringList> columnsByTable);
 
     // Whether the text differs from what was last loaded or saved (a single empty line never
     // counts: there is nothing to lose).
@@ -97,7 +108,17 @@ private:
     SqlStyler* m_styler;
     void rememberSavedText();
     bool completionMatches(long start, long end) const;
+    // The columns for the word before the "." at `dot`: a table's, or an alias's table's.
+    QStringList columnsBefore(long dot) const;
+    void showList(long prefixLength, const QByteArray& list);
 
+    QStringList m_tables;
+    std::vector<std::pair<QString, QString>> m_tablesByPrefix; // (lower case, name), sorted
+    QHash<QString, QStringList> m_columns;
+    QByteArray m_completionList; // the styler's words, then the tables
+    // The styler's words and the tables that start with `prefix` (all of them for none).
+    QByteArray listFor(const QString& prefix) const;
+    int tablesStartingWith(const QString& prefix) const;
     TextEncoding m_encoding = TextEncoding::Utf8;
     QByteArray m_savedHash;     // of the text as last loaded or saved
     long m_completionFrom = -1; // after "(" or ".": the list waits for a matching prefix

@@ -39,13 +39,14 @@ Session::Session(QObject* parent)
     : QObject(parent)
 {
     qRegisterMetaType<Outcome>();
+    qRegisterMetaType<SchemaNames>();
     qRegisterMetaType<std::shared_ptr<const db::ResultSet>>();
 }
 
 Session::~Session()
 {
     stopAndWait();
-    reapKillers(true);
+    reapHelpers(true);
 }
 
 void Session::open(const db::ConnectionParams& params)
@@ -77,7 +78,7 @@ bool Session::start(RunKind kind, const QString& text, bool readOnly)
     if (m_running)
         return false;
     joinWorker();
-    reapKillers(false);
+    reapHelpers(false);
     m_running = true;
     m_stopAsked = false;
     const quint64 generation = ++m_generation;
@@ -250,8 +251,8 @@ void Session::stop()
     params.ioTimeoutSeconds = kKillTimeoutSeconds;
     const unsigned long id = m_serverThreadId;
     auto done = std::make_shared<std::atomic<bool>>(false);
-    m_killersDone.push_back(done);
-    m_killers.emplace_back([this, params, id, done] {
+    m_helpersDone.push_back(done);
+    m_helpers.emplace_back([this, params, id, done] {
         db::Connection killer;
         bool killed = false;
         try {
@@ -293,6 +294,46 @@ void Session::stop()
     });
 }
 
+void Session::readSchema()
+{
+    if (!m_connection.isOpen())
+        return;
+    db::ConnectionParams params = m_params;
+    params.ioTimeoutSeconds = kSchemaTimeoutSeconds;
+    const quint64 generation = ++m_schemaGeneration;
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    m_helpersDone.push_back(done);
+    m_helpers.emplace_back([this, params, generation, done] {
+        SchemaNames names;
+        try {
+            db::Connection reader;
+            reader.open(params);
+            const auto tables = db::openResult(
+                reader, QStringLiteral("SELECT TABLE_NAME FROM information_schema.TABLES"
+                                       " WHERE TABLE_SCHEMA = DATABASE() ORDER BY TABLE_NAME"));
+            for (int row = 0; row < tables->rowCount(); ++row)
+                names.tables << QString::fromUtf8(tables->cell(row, 0).bytes());
+            const auto columns = db::openResult(
+                reader, QStringLiteral("SELECT TABLE_NAME, COLUMN_NAME FROM information_schema."
+                                       "COLUMNS WHERE TABLE_SCHEMA = DATABASE()"
+                                       " ORDER BY TABLE_NAME, ORDINAL_POSITION"));
+            for (int row = 0; row < columns->rowCount(); ++row)
+                names.columns[QString::fromUtf8(columns->cell(row, 0).bytes()).toLower()]
+                    << QString::fromUtf8(columns->cell(row, 1).bytes());
+        } catch (const db::DbError&) {
+            // No names this time; completion keeps the words.
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, names, generation] {
+                if (generation == m_schemaGeneration)
+                    emit schemaRead(names);
+            },
+            Qt::QueuedConnection);
+        *done = true;
+    });
+}
+
 void Session::abandon()
 {
     const std::lock_guard lock(m_socketMutex);
@@ -314,7 +355,7 @@ void Session::stopAndWait()
         m_running = false;
         ++m_generation; // its outcome, already on its way, is dropped
     }
-    reapKillers(false);
+    reapHelpers(false);
 }
 
 void Session::finishRun(const Outcome& outcome)
@@ -330,7 +371,7 @@ void Session::finishRun(const Outcome& outcome)
         result.error = QStringLiteral("Query execution was interrupted");
         result.errorCode = kQueryInterrupted;
     }
-    reapKillers(false);
+    reapHelpers(false);
     emit finished(result);
 }
 
@@ -340,13 +381,13 @@ void Session::joinWorker()
         m_worker.join();
 }
 
-void Session::reapKillers(bool all)
+void Session::reapHelpers(bool all)
 {
-    for (size_t i = 0; i < m_killers.size();) {
-        if (all || *m_killersDone[i]) {
-            m_killers[i].join();
-            m_killers.erase(m_killers.begin() + qsizetype(i));
-            m_killersDone.erase(m_killersDone.begin() + qsizetype(i));
+    for (size_t i = 0; i < m_helpers.size();) {
+        if (all || *m_helpersDone[i]) {
+            m_helpers[i].join();
+            m_helpers.erase(m_helpers.begin() + qsizetype(i));
+            m_helpersDone.erase(m_helpersDone.begin() + qsizetype(i));
         } else {
             ++i;
         }

@@ -3,8 +3,10 @@
 #include "Connection.h"
 #include "ResultSet.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -49,6 +51,14 @@ struct Outcome
     quint64 affectedBefore = 0;
 };
 
+// The names of the connected database: its tables and views, and their columns by table name
+// in lower case.
+struct SchemaNames
+{
+    QStringList tables;
+    QHash<QString, QStringList> columns;
+};
+
 // The window's one way to the database. It owns the connection, runs a text on a worker thread
 // of its own (the worker owns the connection while it runs), applies the server's read-only
 // session before every run in read-only mode and once after a switch to writable, reconnects a
@@ -90,11 +100,17 @@ public:
     // Stops a run in flight and waits for it; its outcome is dropped. For closing the window.
     void stopAndWait();
 
+    // Reads the database's table and column names on a helper connection of its own, in the
+    // background; `schemaRead` follows (unless a later read overtook it).
+    void readSchema();
+
     // Grace a killed statement has to end before its connection is abandoned.
     static constexpr int kAbandonAfterMs = 2000;
     // Rows told to the window as soon as each arrives; after them, a notice at most this often.
     static constexpr int kPromptRows = 256;
     static constexpr int kNoticeMs = 100;
+    // Read/write time-out of the helper connection that reads the names.
+    static constexpr unsigned int kSchemaTimeoutSeconds = 30;
     // Read/write time-out of the helper connection that sends KILL.
     static constexpr unsigned int kKillTimeoutSeconds = 3;
 
@@ -104,6 +120,7 @@ signals:
     // More rows are in that result (coalesced: at most one is waiting at a time).
     void rowsArrived();
     void finished(const quarvel::session::Outcome& outcome);
+    void schemaRead(const quarvel::session::SchemaNames& names);
 
 private:
     Outcome work(RunKind kind, const QString& text, bool readOnly, quint64 generation);
@@ -113,7 +130,7 @@ private:
     void abandon();
     void finishRun(const Outcome& outcome);
     void joinWorker();
-    void reapKillers(bool all);
+    void reapHelpers(bool all);
 
     db::Connection m_connection;
     db::ConnectionParams m_params;         // as opened; the helper that sends KILL uses them
@@ -133,12 +150,15 @@ private:
     std::condition_variable m_runEnded;
     bool m_runLive = false;
 
-    std::vector<std::thread> m_killers;
-    std::vector<std::shared_ptr<std::atomic<bool>>> m_killersDone;
+    // Short-lived helpers (the KILL sender, the name reader), joined when done or at the end.
+    std::vector<std::thread> m_helpers;
+    std::vector<std::shared_ptr<std::atomic<bool>>> m_helpersDone;
     quint64 m_generation = 0;
+    quint64 m_schemaGeneration = 0;
 };
 
 } // namespace quarvel::session
 
 Q_DECLARE_METATYPE(quarvel::session::Outcome)
+Q_DECLARE_METATYPE(quarvel::session::SchemaNames)
 Q_DECLARE_METATYPE(std::shared_ptr<const quarvel::db::ResultSet>)
